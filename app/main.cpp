@@ -1,0 +1,16 @@
+#include "sandpilewindow.h"
+
+#include <QApplication>
+#include <QFont>
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setFont(QFont(QStringLiteral("helvetica"), 12, QFont::Normal, false));
+
+    SandpileWindow window;
+    window.setGeometry(0, 50, 1000, 700);
+    window.setWindowTitle(QStringLiteral("BTW model on a square lattice"));
+    window.show();
+    return application.exec();
+}

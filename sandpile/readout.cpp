@@ -1,0 +1,55 @@
+#include "readout.h"
+
+Readout::Readout(int digits, QWidget *parent, const char *name)
+    : QLCDNumber(digits, parent)
+{
+    setObjectName(QString::fromLatin1(name));
+    setSegmentStyle(Filled);
+}
+
+void Readout::showCount(qint64 newCount)
+{
+    changed = changed || kind != Kind::Count || count != newCount;
+    kind = Kind::Count;
+    count = newCount;
+}
+
+void Readout::showValue(double newValue)
+{
+    changed = changed || kind != Kind::Value || value != newValue;
+    kind = Kind::Value;
+    value = newValue;
+}
+
+void Readout::blank()
+{
+    changed = changed || kind != Kind::Blank;
+    kind = Kind::Blank;
+}
+
+void Readout::present()
+{
+    if (!changed)
+        return;
+    changed = false;
+    switch (kind) {
+    case Kind::Count: {
+        // A count that outgrows the display widens it rather than freezing
+        // the old digits, as a plain digit display does on overflow.
+        const QString digits = QString::number(count);
+        if (digits.size() > digitCount())
+            setDigitCount(digits.size());
+        display(digits);
+        shown = digits;
+        break;
+    }
+    case Kind::Value:
+        display(value);
+        shown = QString::number(value);
+        break;
+    case Kind::Blank:
+        display(QString());
+        shown.clear();
+        break;
+    }
+}

@@ -1,0 +1,82 @@
+#include "colours.h"
+#include "readout.h"
+#include "sandpile.h"
+
+#include <QEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QWindow>
+
+namespace {
+
+// The colours of the scheme as pixel values, indexed by height 0..4.
+QRgb heightPixel(int z)
+{
+    static const QRgb pixels[] = {
+        Colours::height[0].rgb(), Colours::height[1].rgb(), Colours::height[2].rgb(),
+        Colours::height[3].rgb(), Colours::height[4].rgb(),
+    };
+    return pixels[z <= 0 ? 0 : z >= Colours::HEIGHT_COLOUR_COUNT ? Colours::HEIGHT_COLOUR_COUNT - 1 : z];
+}
+
+} // namespace
+
+void Sandpile::update()
+{
+    drawLattice();
+    presentChanges();
+}
+
+// The full redraw: every square from the heights alone, so that it wipes
+// out whatever the single-site paints showed that z does not.
+void Sandpile::drawLattice()
+{
+    for (int i = 0; i < Lattice::N; ++i)
+        paintHeight(i);
+}
+
+void Sandpile::paintHeight(int site)
+{
+    paintCell(site, heightPixel(z[site]));
+}
+
+// Puts what changed since the last call on the screen: the read-outs and
+// the squares painted into the retained picture.
+void Sandpile::presentChanges()
+{
+    grainsLCD->present();
+    slopeLCD->present();
+    sLCD->present();
+    largestLCD->present();
+    if (picture.hasChanges())
+        QWidget::update(picture.takeChanges());
+}
+
+// Repaints copy the retained picture; they never recompute it, so a repaint
+// asked for by a cell paint shows exactly what was painted.
+void Sandpile::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(this);
+    for (const QRect &rect : event->region()) {
+        const QRect target = rect & Picture::area();
+        if (!target.isEmpty())
+            painter.drawImage(target, picture.image(),
+                              target.translated(-Picture::LATTICE_X, -Picture::LATTICE_Y));
+    }
+}
+
+// The window system's backing store keeps the old pixels when a window is
+// uncovered, so exposures are watched on the top-level window: they redraw
+// the lattice from the heights.
+void Sandpile::showEvent(QShowEvent *)
+{
+    if (QWindow *handle = window()->windowHandle())
+        handle->installEventFilter(this);
+}
+
+bool Sandpile::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Expose && watched == window()->windowHandle())
+        update();
+    return false;
+}

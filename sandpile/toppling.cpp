@@ -1,0 +1,5 @@
+#include "sandpile.h"
+
+void Sandpile::relax()
+{
+}

@@ -1,0 +1,28 @@
+# Shared steps of the run and test commands; sourced, not run.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+# Installs whichever of the given Debian packages are missing.
+install_missing() {
+    local missing=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+            || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    echo "Installing ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+BUILD_PACKAGES=(cmake make g++ qt6-base-dev fonts-dejavu-core)
+
+# build DIRECTORY BUILD_TYPE [CMAKE OPTIONS...]
+build() {
+    local directory=$1 type=$2
+    shift 2
+    cmake -S . -B "$directory" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
+    cmake --build "$directory" --parallel "$(nproc)"
+}

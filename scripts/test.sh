@@ -1,0 +1,16 @@
+#!/bin/bash
+# Installs what is missing, builds the program twice (optimised, and with
+# AddressSanitizer and UndefinedBehaviorSanitizer) and runs the whole test
+# suite on both builds. The X11 test starts its own Xvfb.
+source "$(dirname "$0")/common.sh"
+install_missing "${BUILD_PACKAGES[@]}" xvfb xdotool imagemagick libbenchmark-dev
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
+
+build build RelWithDebInfo -DSANDPILE_TESTS=ON
+(cd build && ctest --output-on-failure --timeout 900)
+
+build build-asan Asan -DSANDPILE_TESTS=ON
+(cd build-asan && ctest --output-on-failure --timeout 1800)

@@ -1,0 +1,231 @@
+#include "app/sandpilewindow.h"
+#include "support/probe.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+// The window: its widget tree, its controls and what they are connected to,
+// its legend, and how the run ends.
+class WindowTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<SandpileWindow> window;
+
+    Sandpile &sandpile() { return *window->findChild<Sandpile *>(QStringLiteral("sandpile")); }
+    template <typename T> T *child(const char *name)
+    {
+        T *found = window->findChild<T *>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("no child named %s", name);
+        return found;
+    }
+    QComboBox *combo(const char *boxName)
+    {
+        return child<QGroupBox>(boxName)->findChild<QComboBox *>(QStringLiteral("read-only combobox"));
+    }
+
+private slots:
+    void init()
+    {
+        setRandomSeed(1);
+        window = std::make_unique<SandpileWindow>();
+        window->setGeometry(0, 50, 1000, 700);
+    }
+    void cleanup() { window.reset(); }
+
+    void childrenArePlacedAndNamed_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("className");
+        QTest::addColumn<QString>("parentName");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("text");
+        auto row = [](const char *name, const char *cls, const char *parent, QRect g, const char *text) {
+            QTest::newRow(name) << name << cls << parent << g << text;
+        };
+        row("sandpile", "Sandpile", "", QRect(0, 50, 800, 600), "");
+        row("display", "QGroupBox", "", QRect(820, 50, 160, 55), "");
+        row("startAgain", "QGroupBox", "", QRect(820, 115, 160, 55), "");
+        row("burn", "QGroupBox", "", QRect(820, 180, 160, 55), "");
+        row("mode", "QGroupBox", "", QRect(820, 245, 160, 70), "Mode");
+        row("speed", "QGroupBox", "", QRect(820, 325, 160, 70), "Speed");
+        row("exit", "QGroupBox", "", QRect(820, 595, 160, 55), "");
+        row("displayButton", "QPushButton", "display", QRect(), "Display");
+        row("startAgainButton", "QPushButton", "startAgain", QRect(), "Re-initialise");
+        row("burnButton", "QPushButton", "burn", QRect(), "Burn");
+        row("exitButton", "QPushButton", "exit", QRect(), "Quit");
+        row("grains", "QGroupBox", "sandpile", QRect(20, 15, 160, 100), "No. grains added");
+        row("average", "QGroupBox", "sandpile", QRect(20, 165, 160, 100), "Average slope <z>");
+        row("avalanche", "QGroupBox", "sandpile", QRect(20, 315, 160, 100), "Avalanche size s");
+        row("largest", "QGroupBox", "sandpile", QRect(20, 465, 160, 100), "Largest avalanche");
+        row("grainsLCD", "QLCDNumber", "grains", QRect(30, 30, 100, 50), "");
+        row("slopeLCD", "QLCDNumber", "average", QRect(30, 30, 100, 50), "");
+        row("sLCD", "QLCDNumber", "avalanche", QRect(30, 30, 100, 50), "");
+        row("largestLCD", "QLCDNumber", "largest", QRect(30, 30, 100, 50), "");
+    }
+    void childrenArePlacedAndNamed()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, className);
+        QFETCH(QString, parentName);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, text);
+        const QList<QWidget *> found = window->findChildren<QWidget *>(name);
+        QCOMPARE(found.size(), 1);
+        QWidget *w = found.first();
+        QVERIFY(w->inherits(className.toLatin1()));
+        QCOMPARE(w->parentWidget()->objectName(), parentName);
+        if (parentName.isEmpty())
+            QCOMPARE(w->parentWidget(), window.get());
+        if (!geometry.isNull())
+            QCOMPARE(w->geometry(), geometry);
+        if (auto *box = qobject_cast<QGroupBox *>(w))
+            QCOMPARE(box->title(), text);
+        if (auto *button = qobject_cast<QPushButton *>(w)) {
+            QCOMPARE(button->text(), text);
+            // The framed button fills its frame, as a vertical group places it.
+            QVERIFY(button->parentWidget()->rect().contains(button->geometry()));
+            QVERIFY(button->width() > button->parentWidget()->width() / 2);
+        }
+        if (auto *lcd = qobject_cast<QLCDNumber *>(w))
+            QCOMPARE(lcd->segmentStyle(), QLCDNumber::Filled);
+    }
+
+    void readoutsHaveTheirDigitCounts()
+    {
+        QCOMPARE(child<QLCDNumber>("grainsLCD")->digitCount(), 7);
+        QCOMPARE(child<QLCDNumber>("slopeLCD")->digitCount(), 4);
+        QCOMPARE(child<QLCDNumber>("sLCD")->digitCount(), 6);
+        QCOMPARE(child<QLCDNumber>("largestLCD")->digitCount(), 6);
+    }
+
+    void controlsStartInTheWidgetsInitialState()
+    {
+        auto *display = child<QPushButton>("displayButton");
+        auto *burn = child<QPushButton>("burnButton");
+        QVERIFY(display->isCheckable() && display->isChecked());
+        QVERIFY(burn->isCheckable() && !burn->isChecked());
+        QVERIFY(!child<QPushButton>("startAgainButton")->isCheckable());
+        QVERIFY(!child<QPushButton>("exitButton")->isCheckable());
+
+        const QStringList styles{"run free", "sprinkle", "fractalsand 0", "fractalsand 1", "fractalsand 2"};
+        const QStringList speeds{"fast", "slow", "pause"};
+        for (auto [box, items] : {std::pair{"mode", styles}, std::pair{"speed", speeds}}) {
+            QComboBox *c = combo(box);
+            QVERIFY(c && !c->isEditable());
+            QCOMPARE(c->geometry(), QRect(10, 25, 140, 30));
+            QCOMPARE(c->currentIndex(), 0);
+            QStringList texts;
+            for (int i = 0; i < c->count(); ++i)
+                texts << c->itemText(i);
+            QCOMPARE(texts, items);
+        }
+        QVERIFY(SandpileProbe::displayOn(sandpile()));
+        QVERIFY(!SandpileProbe::burnOn(sandpile()));
+        QCOMPARE(SandpileProbe::runningStyle(sandpile()), int(Sandpile::RunFree));
+        QCOMPARE(SandpileProbe::speed(sandpile()), int(Sandpile::Fast));
+    }
+
+    void toggleButtonsReachTheirSlots()
+    {
+        auto *display = child<QPushButton>("displayButton");
+        display->click();
+        QVERIFY(!display->isChecked());
+        QVERIFY(!SandpileProbe::displayOn(sandpile()));
+        display->click();
+        QVERIFY(SandpileProbe::displayOn(sandpile()));
+
+        auto *burn = child<QPushButton>("burnButton");
+        burn->click();
+        QVERIFY(SandpileProbe::burnOn(sandpile()));
+        burn->click();
+        QVERIFY(!SandpileProbe::burnOn(sandpile()));
+    }
+
+    void combosReachTheirSlotsWithTheItemPosition()
+    {
+        combo("mode")->activated(3);
+        QCOMPARE(SandpileProbe::runningStyle(sandpile()), 3);
+        combo("speed")->activated(2);
+        QCOMPARE(SandpileProbe::speed(sandpile()), 2);
+    }
+
+    void reinitialiseButtonRefillsThePile()
+    {
+        SandpileProbe::setHeight(sandpile(), 0, 9);
+        child<QPushButton>("startAgainButton")->click();
+        QVERIFY(!child<QPushButton>("startAgainButton")->isDown());
+        const int h = SandpileProbe::height(sandpile(), 0);
+        QVERIFY(h >= 0 && h <= 3);
+    }
+
+    void lastSlotsAreTheSevenOfTheModel()
+    {
+        const QMetaObject *meta = sandpile().metaObject();
+        QCOMPARE(meta->className(), "Sandpile");
+        QCOMPARE(meta->superClass()->className(), "QWidget");
+        QCOMPARE(window->metaObject()->className(), "QWidget");   // the window adds no meta-information
+        const std::pair<const char *, QMetaMethod::Access> expected[] = {
+            {"slotRunningStyle(int)", QMetaMethod::Public}, {"slotBurn(bool)", QMetaMethod::Public},
+            {"slotDisplay(bool)", QMetaMethod::Public},     {"slotSpeed(int)", QMetaMethod::Public},
+            {"slotStartAgain()", QMetaMethod::Public},      {"sprinkle()", QMetaMethod::Private},
+            {"update()", QMetaMethod::Private},
+        };
+        QCOMPARE(meta->methodCount() - meta->methodOffset(), 7);
+        for (int i = 0; i < 7; ++i) {
+            const QMetaMethod m = meta->method(meta->methodOffset() + i);
+            QCOMPARE(m.methodSignature(), QByteArray(expected[i].first));
+            QCOMPARE(m.methodType(), QMetaMethod::Slot);
+            QCOMPARE(m.access(), expected[i].second);
+        }
+    }
+
+    void legendShowsTheSiteColours()
+    {
+        const QImage screen = window->grab().toImage();
+        const QColor swatches[] = {Qt::black, Qt::darkGray, Qt::lightGray, Qt::white, Qt::red};
+        for (int row = 0; row < 5; ++row) {
+            const QRect swatch(820, 470 + 20 * row, 10, 10);
+            for (QPoint p : {swatch.topLeft(), swatch.bottomRight(), swatch.center()})
+                QCOMPARE(screen.pixelColor(p), swatches[row]);
+            // The swatch is exactly 10 pixels tall: background above and below it.
+            QVERIFY(screen.pixelColor(swatch.left(), swatch.top() - 1) != swatches[row]
+                    || screen.pixelColor(swatch.left(), swatch.bottom() + 1) != swatches[row]);
+        }
+        // Each text draws ink right of its swatch, above its baseline.
+        const QColor background = screen.pixelColor(990, 460);
+        auto hasInk = [&](QRect area) {
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    if (screen.pixelColor(x, y) != background)
+                        return true;
+            return false;
+        };
+        QVERIFY(hasInk(QRect(820, 428, 150, 12)));
+        for (int row = 0; row < 5; ++row)
+            QVERIFY(hasInk(QRect(850, 468 + 20 * row, 100, 12)));
+        QVERIFY(!hasInk(QRect(840, 470, 9, 100)));   // nothing between swatches and texts
+    }
+
+    void quitEndsTheRunWithStatusZero()
+    {
+        window->show();
+        QTimer::singleShot(0, this, [this] { child<QPushButton>("exitButton")->click(); });
+        QCOMPARE(QApplication::exec(), 0);
+    }
+
+    void closingTheWindowEndsTheRun()
+    {
+        window->show();
+        QTimer::singleShot(0, this, [this] { window->close(); });
+        QCOMPARE(QApplication::exec(), 0);
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "tst_window.moc"

@@ -1,0 +1,162 @@
+// The real program in a real X server (Xvfb), seen and driven only as a
+// user would: xdotool for the mouse and the window, screenshots for what
+// the screen shows.
+
+#include <QImage>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+constexpr QPoint WINDOW_AT(0, 50);   // where the program places its window
+const QString TITLE = QStringLiteral("BTW model on a square lattice");
+
+// A point of the window in screen coordinates.
+QPoint onScreen(int x, int y)
+{
+    return WINDOW_AT + QPoint(x, y);
+}
+
+// The centre of a site's square on the screen.
+QPoint siteOnScreen(int site)
+{
+    return onScreen(0, 50) + QPoint(200 + (site % 149) * 4 + 2, (site / 149) * 4 + 2);
+}
+
+} // namespace
+
+class X11Test : public QObject
+{
+    Q_OBJECT
+
+    QProcess server;
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+
+    QByteArray run(const QString &command, const QStringList &arguments, int timeoutMs = 20000)
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(command, arguments);
+        if (!process.waitForFinished(timeoutMs) || process.exitCode() != 0)
+            qWarning() << command << arguments << "failed:" << process.readAllStandardError();
+        return process.readAllStandardOutput();
+    }
+
+    void xdotool(const QStringList &arguments) { run(QStringLiteral("xdotool"), arguments); }
+
+    void click(QPoint at)
+    {
+        xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+    }
+
+    // Chooses an item of a combo box as a user does: open it, type, press Return.
+    void choose(QPoint combo, const QString &item)
+    {
+        click(combo);
+        QTest::qWait(300);
+        xdotool({"type", "--delay", "50", item});
+        xdotool({"key", "Return"});
+        QTest::qWait(300);
+    }
+
+    QImage screenshot()
+    {
+        return QImage::fromData(run(QStringLiteral("import"), {"-window", "root", "png:-"}), "PNG")
+            .convertToFormat(QImage::Format_RGB32);
+    }
+
+    QString windowId()
+    {
+        return QString::fromLatin1(
+                   run(QStringLiteral("xdotool"), {"search", "--sync", "--onlyvisible", "--name", "^" + TITLE + "$"}))
+            .split('\n')
+            .first();
+    }
+
+    void startProgram()
+    {
+        QProcessEnvironment env = environment;
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        program.start(QStringLiteral(SANDPILE_EXECUTABLE), {});
+        QVERIFY(program.waitForStarted());
+        QVERIFY(!windowId().isEmpty());
+        QTest::qWait(500);   // let the first paint reach the screen
+    }
+
+    void quitWithTheButton()
+    {
+        click(onScreen(900, 622));
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        server.start(QStringLiteral("Xvfb"),
+                     {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+        QVERIFY2(server.waitForStarted(), "Xvfb could not be started");
+        QVERIFY(server.waitForReadyRead(10000));
+        const QByteArray display = server.readAllStandardOutput().trimmed();
+        QVERIFY(!display.isEmpty());
+        environment.insert(QStringLiteral("DISPLAY"), ":" + QString::fromLatin1(display));
+    }
+
+    void cleanupTestCase()
+    {
+        server.terminate();
+        server.waitForFinished(5000);
+    }
+
+    void cleanup()
+    {
+        if (program.state() != QProcess::NotRunning) {
+            program.kill();
+            program.waitForFinished();
+        }
+    }
+
+    void windowOpensWithItsTitlePlaceAndSize()
+    {
+        startProgram();
+        const QString geometry = QString::fromLatin1(
+            run(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", windowId()}));
+        QVERIFY2(geometry.contains("X=0\n") && geometry.contains("Y=50\n"), qPrintable(geometry));
+        QVERIFY2(geometry.contains("WIDTH=1000\n") && geometry.contains("HEIGHT=700\n"), qPrintable(geometry));
+        QCOMPARE(QString::fromLatin1(run(QStringLiteral("xdotool"), {"getwindowname", windowId()})).trimmed(),
+                 TITLE);
+        quitWithTheButton();
+    }
+
+    void screenShowsTheLegendAndThePile()
+    {
+        startProgram();
+        const QImage screen = screenshot();
+        const QColor swatches[] = {Qt::black, Qt::darkGray, Qt::lightGray, Qt::white, Qt::red};
+        for (int row = 0; row < 5; ++row)
+            QCOMPARE(screen.pixelColor(onScreen(825, 475 + 20 * row)), swatches[row]);
+
+        // Every square of the lattice is drawn in one colour of the scheme,
+        // and the pile has sites of every stable height.
+        int seen[5] = {};
+        for (int site = 0; site < 149 * 149; ++site) {
+            const QPoint centre = siteOnScreen(site);
+            const QColor colour = screen.pixelColor(centre);
+            QCOMPARE(screen.pixelColor(centre - QPoint(2, 2)), colour);
+            QCOMPARE(screen.pixelColor(centre + QPoint(1, 1)), colour);
+            const int height = int(std::find(std::begin(swatches), std::end(swatches), colour) - swatches);
+            QVERIFY2(height < 5, qPrintable(QStringLiteral("site %1 is %2").arg(site).arg(colour.name())));
+            ++seen[height];
+        }
+        for (int height = 0; height < 4; ++height)
+            QVERIFY(seen[height] > 4000);
+        quitWithTheButton();
+    }
+};
+
+QTEST_GUILESS_MAIN(X11Test)
+#include "tst_x11.moc"
