@@ -1,38 +1,68 @@
 #include "picture.h"
+#include "colours.h"
 
+#include <QPainter>
+
+#include <algorithm>
 #include <vector>
 
 LatticeImage::LatticeImage()
-    : pixels(new QRgb[Picture::SIZE * Picture::SIZE]())
-    , wrapper(reinterpret_cast<const uchar *>(pixels.get()), Picture::SIZE, Picture::SIZE,
-              Picture::SIZE * int(sizeof(QRgb)), QImage::Format_RGB32)
+    : shades(new uchar[Lattice::N]())
+    , sites(shades.get(), Lattice::L, Lattice::L, Lattice::L, QImage::Format_Indexed8)
 {
+    QList<QRgb> scheme;
+    for (const QColor &colour : Colours::height)
+        scheme.append(colour.rgb());
+    scheme.append(Colours::burnt.rgb());
+    Q_ASSERT(scheme.size() == Picture::SHADE_COUNT);
+    sites.setColorTable(scheme);
     forgetChanges();
+}
+
+void LatticeImage::draw(QPainter &painter, const QRegion &region) const
+{
+    const QRegion inPicture = region.intersected(Picture::area()).translated(-Picture::LATTICE_X, -Picture::LATTICE_Y);
+    if (inPicture.isEmpty())
+        return;
+    // Whole squares covering the region, through the colour scheme once;
+    // the painter clips to the region.
+    auto squaresCovering = [](const QRect &rect) {
+        return QRect(QPoint(rect.left() / Picture::CELL, rect.top() / Picture::CELL),
+                     QPoint(rect.right() / Picture::CELL, rect.bottom() / Picture::CELL));
+    };
+    const QRect bounds = squaresCovering(inPicture.boundingRect());
+    const QImage coloured = sites.copy(bounds).convertToFormat(QImage::Format_RGB32);
+    for (const QRect &rect : inPicture) {
+        const QRect squares = squaresCovering(rect);
+        const QRect target(Picture::LATTICE_X + squares.left() * Picture::CELL,
+                           Picture::LATTICE_Y + squares.top() * Picture::CELL,
+                           squares.width() * Picture::CELL, squares.height() * Picture::CELL);
+        painter.drawImage(target, coloured, squares.translated(-bounds.topLeft()));
+    }
 }
 
 void LatticeImage::markAllChanged()
 {
-    for (int row = 0; row < Lattice::L; ++row) {
-        markChanged(row, 0);
-        markChanged(row, Lattice::L - 1);
-    }
+    std::fill(std::begin(rowChanged), std::end(rowChanged), true);
+}
+
+bool LatticeImage::hasChanges() const
+{
+    return std::find(std::begin(rowChanged), std::end(rowChanged), true) != std::end(rowChanged);
 }
 
 QRegion LatticeImage::takeChanges()
 {
     std::vector<QRect> bands;
-    for (int row = firstChangedRow; row <= lastChangedRow; ++row) {
-        if (changedFrom[row] > changedTo[row])
+    for (int row = 0; row < Lattice::L; ++row) {
+        if (!rowChanged[row + 1])
             continue;
-        const QRect band(Picture::LATTICE_X + changedFrom[row] * Picture::CELL,
-                         Picture::LATTICE_Y + row * Picture::CELL,
-                         (changedTo[row] - changedFrom[row] + 1) * Picture::CELL, Picture::CELL);
-        // Rows changed over the same columns merge into one rectangle.
-        if (!bands.empty() && bands.back().left() == band.left() && bands.back().right() == band.right()
-            && bands.back().bottom() + 1 == band.top())
-            bands.back().setBottom(band.bottom());
+        // Consecutive changed rows merge into one band.
+        const int top = Picture::LATTICE_Y + row * Picture::CELL;
+        if (!bands.empty() && bands.back().bottom() + 1 == top)
+            bands.back().setBottom(top + Picture::CELL - 1);
         else
-            bands.push_back(band);
+            bands.emplace_back(Picture::LATTICE_X, top, Picture::SIZE, Picture::CELL);
     }
     forgetChanges();
     QRegion region;
@@ -42,10 +72,5 @@ QRegion LatticeImage::takeChanges()
 
 void LatticeImage::forgetChanges()
 {
-    for (int row = 0; row < Lattice::L; ++row) {
-        changedFrom[row] = Lattice::L;
-        changedTo[row] = -1;
-    }
-    firstChangedRow = Lattice::L;
-    lastChangedRow = -1;
+    std::fill(std::begin(rowChanged), std::end(rowChanged), false);
 }

@@ -5,7 +5,10 @@
 #include <QImage>
 #include <QRegion>
 
+#include <algorithm>
 #include <memory>
+
+class QPainter;
 
 // Geometry of the lattice picture in the coordinates of the lattice widget.
 namespace Picture {
@@ -26,12 +29,21 @@ inline QRect area()
     return QRect(LATTICE_X, LATTICE_Y, SIZE, SIZE);
 }
 
+// What a square shows: the heights 0 to 3 are their own shades.
+enum Shade : uchar { Toppling = Lattice::TOPPLING_HEIGHT, Burnt, SHADE_COUNT };
+
+inline uchar shadeOfHeight(int height)
+{
+    return uchar(std::clamp(height, 0, int(Toppling)));
+}
+
 } // namespace Picture
 
-// The retained image of the lattice. Squares are written straight into its
-// pixels, which costs about as little as the toppling that changed them, and
-// the squares changed since the last repaint are remembered row by row so
-// that one repaint request covers them all.
+// The retained picture of the lattice: one byte per site holding its shade,
+// shown through the colour scheme as CELL x CELL squares. Painting a site
+// stores a byte, about as cheap as the toppling that changed it. Rows
+// changed since the last repaint are marked, so that one repaint request
+// covers them all.
 class LatticeImage
 {
 public:
@@ -39,44 +51,33 @@ public:
     LatticeImage(const LatticeImage &) = delete;
     LatticeImage &operator=(const LatticeImage &) = delete;
 
-    void fillSquare(int site, QRgb colour)
+    void fillSquare(int site, uchar shade)
     {
-        const int row = Lattice::row(site);
-        const int column = Lattice::column(site);
-        QRgb *pixel = pixels.get() + row * Picture::CELL * Picture::SIZE + column * Picture::CELL;
-        for (int y = 0; y < Picture::CELL; ++y, pixel += Picture::SIZE) {
-            for (int x = 0; x < Picture::CELL; ++x)
-                pixel[x] = colour;
-        }
-        markChanged(row, column);
+        fillSquareOnMarkedRow(site, shade);
+        markRowChanged(Lattice::row(site));
     }
+
+    // For painting in bulk: fills a square whose row the caller marks.
+    void fillSquareOnMarkedRow(int site, uchar shade) { shades[site] = shade; }
+    void markRowChanged(int row) { rowChanged[row + 1] = true; }
+    // A toppling changes its own row and the rows above and below.
+    void markRowsAround(int row) { rowChanged[row] = rowChanged[row + 1] = rowChanged[row + 2] = true; }
 
     void markAllChanged();
-    bool hasChanges() const { return firstChangedRow <= lastChangedRow; }
-    // The changed squares in widget coordinates, as few row bands as
-    // possible; forgets them.
+    bool hasChanges() const;
+    // The rows of squares that changed, in widget coordinates, as few bands
+    // as possible; forgets them.
     QRegion takeChanges();
 
-    const QImage &image() const { return wrapper; }
+    // Copies the part of the picture inside a region of the widget.
+    void draw(QPainter &painter, const QRegion &region) const;
 
 private:
-    void markChanged(int row, int column)
-    {
-        if (column < changedFrom[row])
-            changedFrom[row] = column;
-        if (column > changedTo[row])
-            changedTo[row] = column;
-        if (row < firstChangedRow)
-            firstChangedRow = row;
-        if (row > lastChangedRow)
-            lastChangedRow = row;
-    }
     void forgetChanges();
 
-    std::unique_ptr<QRgb[]> pixels;
-    QImage wrapper;     // a view of pixels, never copied
-    int changedFrom[Lattice::L];
-    int changedTo[Lattice::L];
-    int firstChangedRow;
-    int lastChangedRow;
+    std::unique_ptr<uchar[]> shades;
+    QImage sites;       // a view of shades through the colour scheme, never copied
+    // Whether each row changed, with a spare entry above and below the
+    // lattice so that marking the rows around a toppling needs no test.
+    bool rowChanged[Lattice::L + 2];
 };

@@ -7,20 +7,6 @@
 #include <QPainter>
 #include <QWindow>
 
-namespace {
-
-// The colours of the scheme as pixel values, indexed by height 0..4.
-QRgb heightPixel(int z)
-{
-    static const QRgb pixels[] = {
-        Colours::height[0].rgb(), Colours::height[1].rgb(), Colours::height[2].rgb(),
-        Colours::height[3].rgb(), Colours::height[4].rgb(),
-    };
-    return pixels[z <= 0 ? 0 : z >= Colours::HEIGHT_COLOUR_COUNT ? Colours::HEIGHT_COLOUR_COUNT - 1 : z];
-}
-
-} // namespace
-
 void Sandpile::update()
 {
     drawLattice();
@@ -37,7 +23,7 @@ void Sandpile::drawLattice()
 
 void Sandpile::paintHeight(int site)
 {
-    paintCell(site, heightPixel(z[site]));
+    paintCell(site, Picture::shadeOfHeight(z[site]));
 }
 
 // Puts what changed since the last call on the screen: the read-outs and
@@ -57,12 +43,7 @@ void Sandpile::presentChanges()
 void Sandpile::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
-    for (const QRect &rect : event->region()) {
-        const QRect target = rect & Picture::area();
-        if (!target.isEmpty())
-            painter.drawImage(target, picture.image(),
-                              target.translated(-Picture::LATTICE_X, -Picture::LATTICE_Y));
-    }
+    picture.draw(painter, event->region());
 }
 
 // The window system's backing store keeps the old pixels when a window is

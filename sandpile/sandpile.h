@@ -76,12 +76,13 @@ private:
 
     // The picture.
     void drawLattice();
-    void paintCell(int site, QRgb colour) { picture.fillSquare(site, colour); }
+    void paintCell(int site, uchar shade) { picture.fillSquare(site, shade); }
     void paintHeight(int site);
     void presentChanges();
 
     // Heights, and the work lists of an avalanche. touched is the repaint
-    // list of a sweep; it has room for everything one sweep can record.
+    // list of the burning test; it has room for everything one sweep of the
+    // test can record.
     std::unique_ptr<int[]> z;
     std::unique_ptr<int[]> front;
     std::unique_ptr<int[]> nextFront;
@@ -103,6 +104,7 @@ private:
     Readout *largestLCD;
 
     LatticeImage picture;
+
 
     friend struct SandpileProbe;
 };

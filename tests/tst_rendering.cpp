@@ -71,7 +71,7 @@ private slots:
         const QImage before = screenOf(*sandpile);
         const QColor background = before.pixelColor(798, 10);
         fillAndRedraw([](int) { return 4; });
-        SandpileProbe::paintCell(*sandpile, 22200, Qt::yellow);
+        SandpileProbe::paintBurnt(*sandpile, 22200);
         const QImage screen = screenOf(*sandpile);
         for (int y = 0; y < 600; ++y)
             for (int x = 796; x < 800; ++x)
@@ -94,7 +94,7 @@ private slots:
     void repaintShowsThePaintedSquaresWithoutRecomputingThem()
     {
         // A cell paint stays until a full redraw; a paint event only copies it.
-        SandpileProbe::paintCell(*sandpile, 11100, Qt::yellow);
+        SandpileProbe::paintBurnt(*sandpile, 11100);
         SandpileProbe::setHeight(*sandpile, 0, 3 - SandpileProbe::height(*sandpile, 0) % 4);
         const QImage screen = screenOf(*sandpile);
         QCOMPARE(squareColour(screen, 11100), QColor(Qt::yellow));
@@ -108,7 +108,7 @@ private slots:
     {
         sandpile->show();
         QVERIFY(QTest::qWaitForWindowExposed(sandpile.get()));
-        SandpileProbe::paintCell(*sandpile, 11100, Qt::yellow);
+        SandpileProbe::paintBurnt(*sandpile, 11100);
         SandpileProbe::setHeight(*sandpile, 5, 4);
         QExposeEvent expose(QRegion(0, 0, 800, 600));
         QCoreApplication::sendEvent(sandpile->windowHandle(), &expose);
@@ -119,15 +119,15 @@ private slots:
     {
         LatticeImage image;
         QVERIFY(!image.hasChanges());
-        image.fillSquare(0, 0);
-        image.fillSquare(148, 0);
-        image.fillSquare(149 * 10 + 5, 0);
-        image.fillSquare(149 * 11 + 5, 0);
+        image.fillSquare(0, Picture::Toppling);
+        image.fillSquare(148, Picture::Toppling);
+        image.fillSquare(149 * 10 + 5, Picture::Toppling);
+        image.fillSquare(149 * 11 + 5, Picture::Toppling);
         const QRegion region = image.takeChanges();
         QVERIFY(!image.hasChanges());
         const QList<QRect> rects(region.begin(), region.end());
-        // Row 0 spans its two squares; rows 10 and 11 share one column and merge.
-        QCOMPARE(rects, (QList<QRect>{QRect(200, 0, 596, 4), QRect(220, 40, 4, 8)}));
+        // Changed rows are repainted whole; rows 10 and 11 merge into one band.
+        QCOMPARE(rects, (QList<QRect>{QRect(200, 0, 596, 4), QRect(200, 40, 596, 8)}));
 
         image.markAllChanged();
         QCOMPARE(image.takeChanges(), QRegion(Picture::area()));

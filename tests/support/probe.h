@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QMetaObject>
 #include <QPixmap>
+#include <QTest>
 
 #include <algorithm>
 #include <functional>
@@ -40,10 +41,19 @@ struct SandpileProbe
             s.z[i] = heightOf(i);
     }
     static void setHeight(Sandpile &s, int site, int height) { s.z[site] = height; }
-    static void paintCell(Sandpile &s, int site, QColor colour) { s.paintCell(site, colour.rgb()); }
+    static void paintBurnt(Sandpile &s, int site) { s.paintCell(site, Picture::Burnt); }
     static void setGrainsAdded(Sandpile &s, qint64 grains) { s.grainsAdded = grains; }
     static void countGrain(Sandpile &s) { s.countGrain(); }
     static void relax(Sandpile &s) { s.relax(); }
+    // Lists sites as the front of an avalanche in progress.
+    static void setFront(Sandpile &s, const std::vector<int> &sites)
+    {
+        std::copy(sites.begin(), sites.end(), s.front.get());
+        s.frontCount = int(sites.size());
+    }
+    // Starts an avalanche at a site, as a drop does when the site reaches 4.
+    static void startAvalanche(Sandpile &s, int site) { s.startAvalanche(site); }
+    static std::vector<int> touched(const Sandpile &s, int count) { return {s.touched.get(), s.touched.get() + count}; }
     static void presentChanges(Sandpile &s) { s.presentChanges(); }
 };
 
@@ -110,4 +120,52 @@ inline double lcdValue(const Sandpile &s, const char *name)
 inline QString lcdText(const Sandpile &s, const char *name)
 {
     return static_cast<Readout *>(s.findChild<QLCDNumber *>(QString::fromLatin1(name)))->shownText();
+}
+
+// Ticks through the meta-object system, with the slot looked up once: for
+// runs of millions of ticks.
+class Ticker
+{
+public:
+    explicit Ticker(Sandpile &s)
+        : sandpile(s)
+        , slot(s.metaObject()->method(s.metaObject()->indexOfSlot("sprinkle()")))
+    {
+    }
+    void operator()() { slot.invoke(&sandpile, Qt::DirectConnection); }
+
+private:
+    Sandpile &sandpile;
+    QMetaMethod slot;
+};
+
+// Runs ticks until the avalanche in progress has ended; returns the ticks taken.
+inline int tickUntilAvalancheEnds(Sandpile &s)
+{
+    int ticks = 0;
+    while (SandpileProbe::frontCount(s) > 0) {
+        tick(s);
+        ++ticks;
+    }
+    return ticks;
+}
+
+inline void choose(Sandpile &s, const char *slot, int value)
+{
+    QMetaObject::invokeMethod(&s, slot, Qt::DirectConnection, Q_ARG(int, value));
+}
+inline void toggle(Sandpile &s, const char *slot, bool on)
+{
+    QMetaObject::invokeMethod(&s, slot, Qt::DirectConnection, Q_ARG(bool, on));
+}
+
+inline void pressAt(Sandpile &s, QPoint at)
+{
+    QTest::mousePress(&s, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+// The centre of a site's square in widget coordinates.
+inline QPoint pointOf(int site)
+{
+    return Picture::siteSquare(site).center();
 }

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "sandpile/lattice.h"
+
+#include <vector>
+
+// An independent sandpile for checking the widget's: it topples one site at
+// a time from a stack instead of in parallel sweeps. By the abelian property
+// of the model both orders end in the same stable pile after the same
+// number of topplings, so comparing the two checks heights, avalanche sizes
+// and the grains lost across the edge.
+struct ReferencePile
+{
+    std::vector<int> z;
+    long long lost = 0;   // grains given across the edge so far
+
+    explicit ReferencePile(std::vector<int> heights) : z(std::move(heights)) {}
+
+    // Topples until every height is at most 3; returns the number of topplings.
+    long long stabilise()
+    {
+        std::vector<int> unstable;
+        for (int i = 0; i < Lattice::N; ++i)
+            if (z[i] > 3)
+                unstable.push_back(i);
+        long long topplings = 0;
+        while (!unstable.empty()) {
+            const int i = unstable.back();
+            if (z[i] <= 3) {
+                unstable.pop_back();
+                continue;
+            }
+            z[i] -= 4;
+            ++topplings;
+            const int row = i / Lattice::L, column = i % Lattice::L;
+            const int rows[] = {row - 1, row, row + 1, row};
+            const int columns[] = {column, column + 1, column, column - 1};
+            for (int k = 0; k < 4; ++k) {
+                if (rows[k] < 0 || rows[k] >= Lattice::L || columns[k] < 0 || columns[k] >= Lattice::L) {
+                    ++lost;
+                    continue;
+                }
+                const int n = rows[k] * Lattice::L + columns[k];
+                if (++z[n] == 4)
+                    unstable.push_back(n);
+            }
+        }
+        return topplings;
+    }
+
+    long long grains() const
+    {
+        long long sum = 0;
+        for (int h : z)
+            sum += h;
+        return sum;
+    }
+};
