@@ -105,6 +105,15 @@ private:
 
     LatticeImage picture;
 
+    // What the last burning test did, for inspection.
+    struct BurnRecord {
+        int boundaryFront = 0;          // edge sites that burn first
+        int sweeps = 0;
+        int largestSweep = 0;           // the sweep that recorded most entries
+        int largestSweepEntries = 0;
+        int lastToppled = -1;
+    };
+    BurnRecord lastBurn;
 
     friend struct SandpileProbe;
 };

@@ -33,6 +33,7 @@ struct SandpileProbe
     static bool displayOn(const Sandpile &s) { return s.displayOn; }
     static bool burnOn(const Sandpile &s) { return s.burnOn; }
     static bool burnDone(const Sandpile &s) { return s.burnDone; }
+    static Sandpile::BurnRecord lastBurn(const Sandpile &s) { return s.lastBurn; }
 
     // Sets every height without painting, as if the pile had been built grain by grain.
     static void setHeights(Sandpile &s, const std::function<int(int site)> &heightOf)

@@ -25,6 +25,7 @@ QPoint siteOnScreen(int site)
 
 const QRect LATTICE_ON_SCREEN(onScreen(200, 50), QSize(596, 596));
 const QPoint MODE_COMBO = onScreen(900, 295);
+const QPoint BURN_BUTTON = onScreen(900, 207);
 const QPoint SPEED_COMBO = onScreen(900, 375);
 const QColor HEIGHT_COLOURS[] = {Qt::black, Qt::darkGray, Qt::lightGray, Qt::white, Qt::red};
 
@@ -75,6 +76,14 @@ class X11Test : public QObject
     {
         return QImage::fromData(run(QStringLiteral("import"), {"-window", "root", "png:-"}), "PNG")
             .convertToFormat(QImage::Format_RGB32);
+    }
+
+    int yellowSquares(const QImage &screen)
+    {
+        int count = 0;
+        for (int site = 0; site < 149 * 149; ++site)
+            count += screen.pixelColor(siteOnScreen(site)) == QColor(Qt::yellow);
+        return count;
     }
 
     QString windowId()
@@ -201,6 +210,35 @@ private slots:
         for (int i = 0; i < 149 * 149; ++i)
             changedSquares += heightShown(after, i) != heightShown(before, i);
         QCOMPARE(changedSquares, 1);
+        quitWithTheButton();
+    }
+
+    // Burn shows the burnt sites in yellow; an exposure after the window
+    // was covered shows the heights again, and so does releasing Burn.
+    void burnShowsYellowUntilUncoveredOrReleased()
+    {
+        startProgram();
+        QTest::qWait(1000);
+        click(BURN_BUTTON);
+        QTest::qWait(500);
+        QVERIFY(yellowSquares(screenshot()) > 500);
+
+        QProcess cover;
+        cover.setProcessEnvironment(environment);
+        cover.start(QStringLiteral("xmessage"), {"-geometry", "400x400+300+150", "covering the lattice"});
+        QVERIFY(cover.waitForStarted());
+        QTest::qWait(1000);
+        cover.kill();
+        cover.waitForFinished();
+        QTest::qWait(500);
+        QCOMPARE(yellowSquares(screenshot()), 0);
+
+        click(BURN_BUTTON);
+        QTest::qWait(500);
+        const QImage released = screenshot();
+        QCOMPARE(yellowSquares(released), 0);
+        for (int site = 0; site < 149 * 149; ++site)
+            QVERIFY(heightShown(released, site) < 5);
         quitWithTheButton();
     }
 };
