@@ -1,10 +1,15 @@
-// Benchmarks of the model and its picture. Run with the offscreen platform:
+// Benchmarks of the model and its picture. Most run on the offscreen
+// platform (the default here); BM_ProgramOnScreen is meant for a real X
+// server:
 //   QT_QPA_PLATFORM=offscreen build/bench/sandpile_bench
+//   Xvfb :99 & DISPLAY=:99 QT_QPA_PLATFORM=xcb build/bench/sandpile_bench --benchmark_filter=OnScreen
 
+#include "app/sandpilewindow.h"
 #include "support/probe.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPaintEvent>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
@@ -64,7 +69,7 @@ void BM_RelaxCentreAvalanche(benchmark::State &state)
         SandpileProbe::startAvalanche(*sandpile, Lattice::CENTRE_SITE);
         state.ResumeTiming();
         while (SandpileProbe::frontCount(*sandpile) > 0)
-            SandpileProbe::relax(*sandpile);
+            SandpileProbe::sweepOnly(*sandpile);
         topplings += SandpileProbe::avalancheSize(*sandpile);
     }
     state.counters["topplings/s"] = benchmark::Counter(double(topplings), benchmark::Counter::kIsRate);
@@ -105,6 +110,44 @@ void BM_FullRedraw(benchmark::State &state)
         redraw(*sandpile);
 }
 BENCHMARK(BM_FullRedraw)->Unit(benchmark::kMicrosecond);
+
+// Counts the frames the lattice shows: its paint events that reach the picture.
+class FrameCounter : public QObject
+{
+public:
+    int frames = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        frames += event->type() == QEvent::Paint
+                  && static_cast<QPaintEvent *>(event)->region().intersects(Picture::area());
+        return false;
+    }
+};
+
+// The whole program's window for its first ten seconds in "run free":
+// ticks counted at the timer, frames counted by the lattice's paint events.
+void BM_ProgramOnScreen(benchmark::State &state)
+{
+    constexpr int SECONDS = 10;
+    for (auto _ : state) {
+        setRandomSeed(1);
+        SandpileWindow window;
+        window.setGeometry(0, 50, 1000, 700);
+        auto *sandpile = window.findChild<Sandpile *>();
+        QMetaObject::invokeMethod(sandpile, "slotDisplay", Q_ARG(bool, state.range(0) != 0));
+        FrameCounter counter;
+        sandpile->installEventFilter(&counter);
+        long long ticks = 0;
+        QObject::connect(sandpile->findChild<QTimer *>(), &QTimer::timeout, [&] { ++ticks; });
+        window.show();
+        QTimer::singleShot(SECONDS * 1000, &window, [] { QCoreApplication::quit(); });
+        QCoreApplication::exec();
+        state.counters["ticks/s"] = double(ticks) / SECONDS;
+        state.counters["frames/s"] = double(counter.frames) / SECONDS;
+        state.counters["grains"] = double(SandpileProbe::grainsAdded(*sandpile));
+    }
+}
+BENCHMARK(BM_ProgramOnScreen)->ArgName("display")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 

@@ -9,10 +9,15 @@
 // timer. A tick does exactly one thing: nothing, one sweep of the avalanche
 // in progress, the burning test, or adding grains until one site reaches
 // 4 and starting an avalanche there with its first sweep.
+//
+// A screen shows at most one picture per refresh, so while the simulation
+// runs fast its changes are presented once per frame; a tick after which
+// nothing more is about to change presents at once.
 void Sandpile::sprinkle()
 {
+    bool atRest = false;
     if (speed == Pause) {
-        // Nothing changes while paused.
+        atRest = true;
     } else if (frontCount != 0) {
         relax();
     } else if (isFractalsand()) {
@@ -22,14 +27,16 @@ void Sandpile::sprinkle()
         if (!burnDone)
             burn();
         burnDone = true;
+        atRest = true;
     } else {
         burnDone = false;
         if (runningStyle == Sprinkle)
-            dropAtSelectedSite();
+            atRest = !dropAtSelectedSite();
         else
             dropAtRandom();
     }
-    presentChanges();
+    if (atRest || speed == Slow || sinceLastFrame.elapsed() >= frameInterval)
+        presentChanges();
 }
 
 // Grains on the centre of a flat pile until it topples. These styles keep
@@ -47,11 +54,11 @@ void Sandpile::dropAtCentre()
     relax();
 }
 
-// One grain at the site last clicked, if any.
-void Sandpile::dropAtSelectedSite()
+// One grain at the site last clicked, if any; tells whether there was one.
+bool Sandpile::dropAtSelectedSite()
 {
     if (selectedSite < 0)
-        return;
+        return false;
     const int site = selectedSite;
     selectedSite = -1;
     addGrain(site);
@@ -60,6 +67,7 @@ void Sandpile::dropAtSelectedSite()
         startAvalanche(site);
         relax();
     }
+    return true;
 }
 
 // Grains at random sites until one reaches 4. A stable lattice holds at

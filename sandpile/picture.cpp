@@ -8,14 +8,15 @@
 
 LatticeImage::LatticeImage()
     : shades(new uchar[Lattice::N]())
-    , sites(shades.get(), Lattice::L, Lattice::L, Lattice::L, QImage::Format_Indexed8)
+    , frameShades(new uchar[Lattice::N]())
+    , frame(frameShades.get(), Lattice::L, Lattice::L, Lattice::L, QImage::Format_Indexed8)
 {
     QList<QRgb> scheme;
     for (const QColor &colour : Colours::height)
         scheme.append(colour.rgb());
     scheme.append(Colours::burnt.rgb());
     Q_ASSERT(scheme.size() == Picture::SHADE_COUNT);
-    sites.setColorTable(scheme);
+    frame.setColorTable(scheme);
     forgetChanges();
 }
 
@@ -31,7 +32,7 @@ void LatticeImage::draw(QPainter &painter, const QRegion &region) const
                      QPoint(rect.right() / Picture::CELL, rect.bottom() / Picture::CELL));
     };
     const QRect bounds = squaresCovering(inPicture.boundingRect());
-    const QImage coloured = sites.copy(bounds).convertToFormat(QImage::Format_RGB32);
+    const QImage coloured = frame.copy(bounds).convertToFormat(QImage::Format_RGB32);
     for (const QRect &rect : inPicture) {
         const QRect squares = squaresCovering(rect);
         const QRect target(Picture::LATTICE_X + squares.left() * Picture::CELL,
@@ -51,12 +52,13 @@ bool LatticeImage::hasChanges() const
     return std::find(std::begin(rowChanged), std::end(rowChanged), true) != std::end(rowChanged);
 }
 
-QRegion LatticeImage::takeChanges()
+QRegion LatticeImage::present()
 {
     std::vector<QRect> bands;
     for (int row = 0; row < Lattice::L; ++row) {
         if (!rowChanged[row + 1])
             continue;
+        std::copy_n(shades.get() + row * Lattice::L, Lattice::L, frameShades.get() + row * Lattice::L);
         // Consecutive changed rows merge into one band.
         const int top = Picture::LATTICE_Y + row * Picture::CELL;
         if (!bands.empty() && bands.back().bottom() + 1 == top)

@@ -41,9 +41,10 @@ inline uchar shadeOfHeight(int height)
 
 // The retained picture of the lattice: one byte per site holding its shade,
 // shown through the colour scheme as CELL x CELL squares. Painting a site
-// stores a byte, about as cheap as the toppling that changed it. Rows
-// changed since the last repaint are marked, so that one repaint request
-// covers them all.
+// stores a byte, about as cheap as the toppling that changed it, and marks
+// its row. Painting goes to a working copy; presenting copies the marked
+// rows to the frame that repaints show, so that whenever a repaint happens
+// it shows the picture as it was when it was presented.
 class LatticeImage
 {
 public:
@@ -65,18 +66,19 @@ public:
 
     void markAllChanged();
     bool hasChanges() const;
-    // The rows of squares that changed, in widget coordinates, as few bands
-    // as possible; forgets them.
-    QRegion takeChanges();
+    // Puts the changed rows into the frame and returns them in widget
+    // coordinates, as few bands as possible, for repainting.
+    QRegion present();
 
-    // Copies the part of the picture inside a region of the widget.
+    // Draws the part of the frame inside a region of the widget.
     void draw(QPainter &painter, const QRegion &region) const;
 
 private:
     void forgetChanges();
 
-    std::unique_ptr<uchar[]> shades;
-    QImage sites;       // a view of shades through the colour scheme, never copied
+    std::unique_ptr<uchar[]> shades;        // the working copy
+    std::unique_ptr<uchar[]> frameShades;   // as last presented
+    QImage frame;       // a view of frameShades through the colour scheme, never copied
     // Whether each row changed, with a spare entry above and below the
     // lattice so that marking the rows around a toppling needs no test.
     bool rowChanged[Lattice::L + 2];

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QWindow>
 
 void Sandpile::update()
@@ -26,8 +27,8 @@ void Sandpile::paintHeight(int site)
     paintCell(site, Picture::shadeOfHeight(z[site]));
 }
 
-// Puts what changed since the last call on the screen: the read-outs and
-// the squares painted into the retained picture.
+// Presents a frame: the read-outs and the picture as they are now, at a
+// tick boundary, go to the screen together.
 void Sandpile::presentChanges()
 {
     grainsLCD->present();
@@ -35,10 +36,11 @@ void Sandpile::presentChanges()
     sLCD->present();
     largestLCD->present();
     if (picture.hasChanges())
-        QWidget::update(picture.takeChanges());
+        QWidget::update(picture.present());
+    sinceLastFrame.start();
 }
 
-// Repaints copy the retained picture; they never recompute it, so a repaint
+// Repaints copy the presented frame; they never recompute it, so a repaint
 // asked for by a cell paint shows exactly what was painted.
 void Sandpile::paintEvent(QPaintEvent *event)
 {
@@ -49,10 +51,14 @@ void Sandpile::paintEvent(QPaintEvent *event)
 // The window system's backing store keeps the old pixels when a window is
 // uncovered, so exposures are watched on the top-level window: they redraw
 // the lattice from the heights.
+// Frames follow the refresh rate of the screen the window is on, where the
+// platform reports a plausible one.
 void Sandpile::showEvent(QShowEvent *)
 {
     if (QWindow *handle = window()->windowHandle())
         handle->installEventFilter(this);
+    const qreal rate = screen() ? screen()->refreshRate() : 0;
+    frameInterval = rate >= 20 && rate <= 500 ? qRound(1000 / rate) : DEFAULT_FRAME_INTERVAL_MS;
 }
 
 bool Sandpile::eventFilter(QObject *watched, QEvent *event)

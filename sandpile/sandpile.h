@@ -3,6 +3,7 @@
 #include "lattice.h"
 #include "picture.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <memory>
@@ -64,7 +65,7 @@ private:
 
     // The grain driver's steps.
     void dropAtCentre();
-    void dropAtSelectedSite();
+    bool dropAtSelectedSite();
     void dropAtRandom();
     void addGrain(int site);
     void countGrain();
@@ -104,6 +105,9 @@ private:
     Readout *largestLCD;
 
     LatticeImage picture;
+    static constexpr int DEFAULT_FRAME_INTERVAL_MS = 16;   // 60 frames a second
+    int frameInterval = DEFAULT_FRAME_INTERVAL_MS;
+    QElapsedTimer sinceLastFrame;                          // since the last presentChanges()
 
     // What the last burning test did, for inspection.
     struct BurnRecord {

@@ -42,10 +42,20 @@ struct SandpileProbe
             s.z[i] = heightOf(i);
     }
     static void setHeight(Sandpile &s, int site, int height) { s.z[site] = height; }
-    static void paintBurnt(Sandpile &s, int site) { s.paintCell(site, Picture::Burnt); }
+    // Operations run outside a tick present their frame as a tick would.
+    static void paintBurnt(Sandpile &s, int site)
+    {
+        s.paintCell(site, Picture::Burnt);
+        s.presentChanges();
+    }
     static void setGrainsAdded(Sandpile &s, qint64 grains) { s.grainsAdded = grains; }
     static void countGrain(Sandpile &s) { s.countGrain(); }
-    static void relax(Sandpile &s) { s.relax(); }
+    static void sweepOnly(Sandpile &s) { s.relax(); }
+    static void relax(Sandpile &s)
+    {
+        s.relax();
+        s.presentChanges();
+    }
     // Lists sites as the front of an avalanche in progress.
     static void setFront(Sandpile &s, const std::vector<int> &sites)
     {
@@ -56,6 +66,8 @@ struct SandpileProbe
     static void startAvalanche(Sandpile &s, int site) { s.startAvalanche(site); }
     static std::vector<int> touched(const Sandpile &s, int count) { return {s.touched.get(), s.touched.get() + count}; }
     static void presentChanges(Sandpile &s) { s.presentChanges(); }
+    static void setFrameInterval(Sandpile &s, int ms) { s.frameInterval = ms; }
+    static int frameInterval(const Sandpile &s) { return s.frameInterval; }
 };
 
 // One tick of the idle timer, by the slot's name as the timer calls it.
@@ -71,12 +83,15 @@ inline void redraw(Sandpile &s)
 }
 
 // A lattice widget as a fresh program builds it: the random source from
-// its start, placed at 800 x 600.
-inline std::unique_ptr<Sandpile> freshSandpile()
+// its start, placed at 800 x 600. Unless paced, it presents a frame after
+// every tick, so that what it shows can be checked tick by tick.
+inline std::unique_ptr<Sandpile> freshSandpile(bool paced = false)
 {
     setRandomSeed(1);
     auto sandpile = std::make_unique<Sandpile>(nullptr, "sandpile");
     sandpile->resize(800, 600);
+    if (!paced)
+        SandpileProbe::setFrameInterval(*sandpile, 0);
     return sandpile;
 }
 
