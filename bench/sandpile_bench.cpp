@@ -1,14 +1,16 @@
 // Benchmarks of the model and its picture. Most run on the offscreen
 // platform (the default here); BM_ProgramOnScreen is meant for a real X
-// server:
-//   QT_QPA_PLATFORM=offscreen build/bench/sandpile_bench
+// server, and BM_LongRunMemory takes five minutes:
+//   QT_QPA_PLATFORM=offscreen build/bench/sandpile_bench --benchmark_filter='-OnScreen|LongRun'
 //   Xvfb :99 & DISPLAY=:99 QT_QPA_PLATFORM=xcb build/bench/sandpile_bench --benchmark_filter=OnScreen
+//   QT_QPA_PLATFORM=offscreen build/bench/sandpile_bench --benchmark_filter=LongRun
 
 #include "app/sandpilewindow.h"
 #include "support/probe.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPaintEvent>
 #include <QTimer>
 
@@ -148,6 +150,37 @@ void BM_ProgramOnScreen(benchmark::State &state)
     }
 }
 BENCHMARK(BM_ProgramOnScreen)->ArgName("display")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+
+// Resident memory of this process, in KiB.
+double residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble();
+    return 0;
+}
+
+// Five minutes at full speed with the display off: the resident size after
+// one minute and after five, and the grains added.
+void BM_LongRunMemory(benchmark::State &state)
+{
+    for (auto _ : state) {
+        auto sandpile = freshSandpile(true);
+        QMetaObject::invokeMethod(sandpile.get(), "slotDisplay", Q_ARG(bool, false));
+        sandpile->show();
+        QTimer::singleShot(60 * 1000, sandpile.get(), [&] { state.counters["RSS KiB at 1 min"] = residentKiB(); });
+        QTimer::singleShot(300 * 1000, sandpile.get(), [&] {
+            state.counters["RSS KiB at 5 min"] = residentKiB();
+            QCoreApplication::quit();
+        });
+        QCoreApplication::exec();
+        state.counters["grains"] = double(SandpileProbe::grainsAdded(*sandpile));
+    }
+}
+BENCHMARK(BM_LongRunMemory)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 

@@ -25,7 +25,10 @@ QPoint siteOnScreen(int site)
 
 const QRect LATTICE_ON_SCREEN(onScreen(200, 50), QSize(596, 596));
 const QPoint MODE_COMBO = onScreen(900, 295);
+const QPoint DISPLAY_BUTTON = onScreen(900, 77);
+const QPoint REINITIALISE_BUTTON = onScreen(900, 142);
 const QPoint BURN_BUTTON = onScreen(900, 207);
+const QRect GRAINS_READOUT(onScreen(50, 95), QSize(100, 50));
 const QPoint SPEED_COMBO = onScreen(900, 375);
 const QColor HEIGHT_COLOURS[] = {Qt::black, Qt::darkGray, Qt::lightGray, Qt::white, Qt::red};
 
@@ -84,6 +87,24 @@ class X11Test : public QObject
         for (int site = 0; site < 149 * 149; ++site)
             count += screen.pixelColor(siteOnScreen(site)) == QColor(Qt::yellow);
         return count;
+    }
+
+    static int changedSquares(const QImage &before, const QImage &after)
+    {
+        int changed = 0;
+        for (int site = 0; site < 149 * 149; ++site)
+            changed += before.pixelColor(siteOnScreen(site)) != after.pixelColor(siteOnScreen(site));
+        return changed;
+    }
+
+    // The dark segments a digit display lights: none when it is blank.
+    static int litSegmentPixels(const QImage &screen, const QRect &readout)
+    {
+        int lit = 0;
+        for (int y = readout.top() + 4; y <= readout.bottom() - 4; ++y)
+            for (int x = readout.left() + 4; x <= readout.right() - 4; ++x)
+                lit += qGray(screen.pixel(x, y)) < 100;
+        return lit;
     }
 
     QString windowId()
@@ -239,6 +260,91 @@ private slots:
         QCOMPARE(yellowSquares(released), 0);
         for (int site = 0; site < 149 * 149; ++site)
             QVERIFY(heightShown(released, site) < 5);
+        quitWithTheButton();
+    }
+
+    // The pile changes as it runs; "slow" changes it far less in the same time.
+    void runningPileChangesFastAndSlow()
+    {
+        startProgram();
+        const QImage first = screenshot();
+        QTest::qWait(300);
+        const QImage second = screenshot();
+        const int fastChanges = changedSquares(first, second);
+        QVERIFY(fastChanges > 200);
+        QVERIFY(changedSquares(first, screenshot()) > 0);
+
+        choose(SPEED_COMBO, QStringLiteral("slow"));
+        const QImage slowFirst = screenshot();
+        QTest::qWait(300);
+        QVERIFY(changedSquares(slowFirst, screenshot()) < fastChanges);
+        quitWithTheButton();
+    }
+
+    // Display off freezes the picture while the grain count goes on.
+    void displayOffFreezesThePictureButNotTheCount()
+    {
+        startProgram();
+        click(DISPLAY_BUTTON);
+        QTest::qWait(300);
+        const QImage off = screenshot();
+        QTest::qWait(500);
+        const QImage later = screenshot();
+        QCOMPARE(later.copy(LATTICE_ON_SCREEN), off.copy(LATTICE_ON_SCREEN));
+        QVERIFY(later.copy(GRAINS_READOUT) != off.copy(GRAINS_READOUT));
+
+        click(DISPLAY_BUTTON);
+        QTest::qWait(300);
+        QVERIFY(changedSquares(later, screenshot()) > 100);
+        quitWithTheButton();
+    }
+
+    // Each fractalsand style starts from its flat pile and grows a pattern
+    // from the centre, with the read-outs blank.
+    void fractalsandGrowsFromTheCentreOfAFlatPile_data()
+    {
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<int>("flatHeight");
+        QTest::newRow("0") << QStringLiteral("fractalsand 0") << 0;
+        QTest::newRow("1") << QStringLiteral("fractalsand 1") << 1;
+        QTest::newRow("2") << QStringLiteral("fractalsand 2") << 2;
+    }
+    void fractalsandGrowsFromTheCentreOfAFlatPile()
+    {
+        QFETCH(QString, style);
+        QFETCH(int, flatHeight);
+        startProgram();
+        choose(MODE_COMBO, style);
+        QTest::qWait(1000);
+        const QImage screen = screenshot();
+        for (int corner : {0, 148, 22052, 22200})
+            QCOMPARE(heightShown(screen, corner), flatHeight);
+        int patterned = 0;
+        for (int row = 64; row <= 84; ++row)
+            for (int column = 64; column <= 84; ++column)
+                patterned += heightShown(screen, row * 149 + column) != flatHeight;
+        QVERIFY(patterned > 50);
+        QCOMPARE(litSegmentPixels(screen, GRAINS_READOUT), 0);
+        quitWithTheButton();
+    }
+
+    // Re-initialise puts a fresh random pile on the screen at once.
+    void reinitialiseShowsAFreshPile()
+    {
+        startProgram();
+        choose(SPEED_COMBO, QStringLiteral("pause"));
+        const QImage before = screenshot();
+        QVERIFY(litSegmentPixels(before, GRAINS_READOUT) > 0);
+        click(REINITIALISE_BUTTON);
+        QTest::qWait(300);
+        const QImage after = screenshot();
+        QVERIFY(changedSquares(before, after) > 149 * 149 / 2);
+        int seen[5] = {};
+        for (int site = 0; site < 149 * 149; ++site)
+            ++seen[std::min(heightShown(after, site), 4)];
+        QCOMPARE(seen[4], 0);
+        for (int height = 0; height < 4; ++height)
+            QVERIFY(seen[height] > 4000);   // uniform over 0..3
         quitWithTheButton();
     }
 };
