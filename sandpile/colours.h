@@ -12,11 +12,4 @@ constexpr int HEIGHT_COLOUR_COUNT = sizeof(height) / sizeof(height[0]);
 // A site that toppled in the burning test.
 inline const QColor burnt = Qt::yellow;
 
-inline QColor ofHeight(int z)
-{
-    if (z <= 0)
-        return height[0];
-    return height[z < HEIGHT_COLOUR_COUNT ? z : HEIGHT_COLOUR_COUNT - 1];
-}
-
 } // namespace Colours

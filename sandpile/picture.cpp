@@ -42,11 +42,6 @@ void LatticeImage::draw(QPainter &painter, const QRegion &region) const
     }
 }
 
-void LatticeImage::markAllChanged()
-{
-    std::fill(std::begin(rowChanged), std::end(rowChanged), true);
-}
-
 bool LatticeImage::hasChanges() const
 {
     return std::find(std::begin(rowChanged), std::end(rowChanged), true) != std::end(rowChanged);

@@ -64,7 +64,6 @@ public:
     // A toppling changes its own row and the rows above and below.
     void markRowsAround(int row) { rowChanged[row] = rowChanged[row + 1] = rowChanged[row + 2] = true; }
 
-    void markAllChanged();
     bool hasChanges() const;
     // Puts the changed rows into the frame and returns them in widget
     // coordinates, as few bands as possible, for repainting.

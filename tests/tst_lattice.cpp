@@ -1,3 +1,4 @@
+#include "support/neighbours.h"
 #include "support/probe.h"
 
 #include <QtTest>
@@ -70,20 +71,7 @@ private slots:
         QCOMPARE(firstSiteNotShowingItsHeight(screenOf(*sandpile), SandpileProbe::heights(*sandpile)), -1);
     }
 
-    void neighboursAreVisitedUpRightDownLeftWithinTheLattice_data()
-    {
-        QTest::addColumn<int>("site");
-        QTest::addColumn<std::vector<int>>("neighbours");
-        QTest::newRow("interior") << 11100 << std::vector<int>{10951, 11101, 11249, 11099};
-        QTest::newRow("corner 0") << 0 << std::vector<int>{1, 149};
-        QTest::newRow("corner 148") << 148 << std::vector<int>{297, 147};
-        QTest::newRow("corner 22052") << 22052 << std::vector<int>{21903, 22053};
-        QTest::newRow("corner 22200") << 22200 << std::vector<int>{22051, 22199};
-        QTest::newRow("left edge 149") << 149 << std::vector<int>{0, 150, 298};
-        QTest::newRow("right edge 297") << 297 << std::vector<int>{148, 446, 296};
-        QTest::newRow("top edge 1") << 1 << std::vector<int>{2, 150, 0};
-        QTest::newRow("bottom edge 22199") << 22199 << std::vector<int>{22050, 22200, 22198};
-    }
+    void neighboursAreVisitedUpRightDownLeftWithinTheLattice_data() { addNeighbourRows(); }
     void neighboursAreVisitedUpRightDownLeftWithinTheLattice()
     {
         QFETCH(int, site);

@@ -30,12 +30,7 @@ private slots:
         for (int t = 0; t < TICKS; ++t) {
             if (SandpileProbe::frontCount(*sandpile) == 0) {
                 // The grains the next drop tick will add, from the same random source.
-                const int seed = randomSeed();
-                int site;
-                do {
-                    site = int(uniformRandom() * Lattice::L * Lattice::L);
-                } while (++reference.z[site] != 4);
-                setRandomSeed(seed);
+                reference.addRandomDrop();
                 reference.stabilise();
             }
             tick();
@@ -59,12 +54,7 @@ private slots:
         auto sandpile = freshSandpile();
         ReferencePile reference(SandpileProbe::heights(*sandpile));
         for (int grains = 0; grains < 3000; ++grains) {
-            const int seed = randomSeed();
-            int site;
-            do {
-                site = int(uniformRandom() * Lattice::L * Lattice::L);
-            } while (++reference.z[site] != 4);
-            setRandomSeed(seed);
+            reference.addRandomDrop();
             const long long topplings = reference.stabilise();
             tick(*sandpile);
             tickUntilAvalancheEnds(*sandpile);

@@ -1,3 +1,4 @@
+#include "support/neighbours.h"
 #include "support/probe.h"
 #include "support/reference.h"
 
@@ -23,18 +24,7 @@ private slots:
     void init() { sandpile = freshSandpile(); }
     void cleanup() { sandpile.reset(); }
 
-    void siteToppledAloneFeedsItsNeighboursAndLosesTheRestAcrossTheEdge_data()
-    {
-        QTest::addColumn<int>("site");
-        QTest::addColumn<std::vector<int>>("neighbours");
-        QTest::newRow("interior") << 11100 << std::vector<int>{10951, 11101, 11249, 11099};
-        QTest::newRow("corner 0") << 0 << std::vector<int>{1, 149};
-        QTest::newRow("corner 148") << 148 << std::vector<int>{297, 147};
-        QTest::newRow("corner 22052") << 22052 << std::vector<int>{21903, 22053};
-        QTest::newRow("corner 22200") << 22200 << std::vector<int>{22051, 22199};
-        QTest::newRow("left edge 149") << 149 << std::vector<int>{0, 150, 298};
-        QTest::newRow("bottom edge 22100") << 22100 << std::vector<int>{21951, 22101, 22099};
-    }
+    void siteToppledAloneFeedsItsNeighboursAndLosesTheRestAcrossTheEdge_data() { addNeighbourRows(); }
     void siteToppledAloneFeedsItsNeighboursAndLosesTheRestAcrossTheEdge()
     {
         QFETCH(int, site);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sandpile/lattice.h"
+#include "sandpile/random.h"
 
 #include <vector>
 
@@ -46,6 +47,21 @@ struct ReferencePile
             }
         }
         return topplings;
+    }
+
+    // Adds the grains of the next random drop, read from the program's
+    // random source without advancing it; returns how many it added.
+    int addRandomDrop()
+    {
+        const int seed = randomSeed();
+        int added = 0;
+        int site;
+        do {
+            site = int(uniformRandom() * Lattice::L * Lattice::L);
+            ++added;
+        } while (++z[site] != 4);
+        setRandomSeed(seed);
+        return added;
     }
 
     long long grains() const
