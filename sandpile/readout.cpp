@@ -1,7 +1,10 @@
 #include "readout.h"
 
+#include <algorithm>
+
 Readout::Readout(int digits, QWidget *parent, const char *name)
     : QLCDNumber(digits, parent)
+    , digits(digits)
 {
     setObjectName(QString::fromLatin1(name));
     setSegmentStyle(Filled);
@@ -36,11 +39,10 @@ void Readout::present()
     case Kind::Count: {
         // A count that outgrows the display widens it rather than freezing
         // the old digits, as a plain digit display does on overflow.
-        const QString digits = QString::number(count);
-        if (digits.size() > digitCount())
-            setDigitCount(digits.size());
-        display(digits);
-        shown = digits;
+        const QString text = QString::number(count);
+        setDigitCount(std::max(digits, int(text.size())));
+        display(text);
+        shown = text;
         break;
     }
     case Kind::Value:

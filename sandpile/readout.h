@@ -23,6 +23,7 @@ public:
 private:
     enum class Kind { Count, Value, Blank };
 
+    const int digits;   // the display's own width
     Kind kind = Kind::Count;
     qint64 count = 0;
     double value = 0.0;

@@ -290,6 +290,9 @@ private slots:
             QVERIFY(!lcd->checkOverflow(double(grains + 1)));
             QCOMPARE(lcd->value(), double(grains + 1));
         }
+        // A fresh pile's count fits the display's own seven digits again.
+        QMetaObject::invokeMethod(sandpile.get(), "slotStartAgain");
+        QCOMPARE(sandpile->findChild<QLCDNumber *>(QStringLiteral("grainsLCD"))->digitCount(), 7);
     }
 };
 
