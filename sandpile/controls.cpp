@@ -41,8 +41,8 @@ void Sandpile::slotSpeed(int value)
     presentChanges();
 }
 
+// Re-initialising redraws and presents the fresh pile.
 void Sandpile::slotStartAgain()
 {
     reinitialise();
-    presentChanges();
 }

@@ -50,9 +50,8 @@ void Sandpile::paintEvent(QPaintEvent *event)
 
 // The window system's backing store keeps the old pixels when a window is
 // uncovered, so exposures are watched on the top-level window: they redraw
-// the lattice from the heights.
-// Frames follow the refresh rate of the screen the window is on, where the
-// platform reports a plausible one.
+// the lattice from the heights. Frames follow the refresh rate of the
+// screen the window is on, where the platform reports a plausible one.
 void Sandpile::showEvent(QShowEvent *)
 {
     if (QWindow *handle = window()->windowHandle())

@@ -12,7 +12,7 @@ constexpr int READOUT_BOX_HEIGHT = 100;
 constexpr int READOUT_BOX_SPACING = 150;
 constexpr QRect READOUT_IN_BOX(30, 30, 100, 50);
 
-struct ReadoutSpec {
+struct ReadoutLayout {
     const char *title;
     const char *boxName;
     const char *readoutName;
@@ -20,7 +20,7 @@ struct ReadoutSpec {
 };
 
 // Top to bottom along the left edge of the widget.
-constexpr ReadoutSpec READOUTS[] = {
+constexpr ReadoutLayout READOUTS[] = {
     {"No. grains added", "grains", "grainsLCD", 7},
     {"Average slope <z>", "average", "slopeLCD", 4},
     {"Avalanche size s", "avalanche", "sLCD", 6},
@@ -29,12 +29,12 @@ constexpr ReadoutSpec READOUTS[] = {
 
 Readout *addReadout(QWidget *parent, int position)
 {
-    const ReadoutSpec &spec = READOUTS[position];
-    auto *box = new QGroupBox(QString::fromLatin1(spec.title), parent);
-    box->setObjectName(QString::fromLatin1(spec.boxName));
+    const ReadoutLayout &layout = READOUTS[position];
+    auto *box = new QGroupBox(QString::fromLatin1(layout.title), parent);
+    box->setObjectName(QString::fromLatin1(layout.boxName));
     box->setGeometry(READOUT_BOX_X, 15 + position * READOUT_BOX_SPACING, READOUT_BOX_WIDTH,
                      READOUT_BOX_HEIGHT);
-    auto *readout = new Readout(spec.digits, box, spec.readoutName);
+    auto *readout = new Readout(layout.digits, box, layout.readoutName);
     readout->setGeometry(READOUT_IN_BOX);
     return readout;
 }
