@@ -1,12 +1,14 @@
-// Benchmarks of the model and its picture. Most run on the offscreen
-// platform (the default here); BM_ProgramOnScreen is meant for a real X
-// server, and BM_LongRunMemory takes five minutes:
-//   QT_QPA_PLATFORM=offscreen build/bench/sandpile_bench --benchmark_filter='-OnScreen|LongRun'
+// Benchmarks of the engine, its picture and the whole program. Most run on
+// the offscreen platform (the default here); BM_ProgramOnScreen is meant for
+// a real X server, and BM_LongRunMemory takes five minutes:
+//   build/bench/sandpile_bench --benchmark_filter='-OnScreen|LongRun'
 //   Xvfb :99 & DISPLAY=:99 QT_QPA_PLATFORM=xcb build/bench/sandpile_bench --benchmark_filter=OnScreen
-//   QT_QPA_PLATFORM=offscreen build/bench/sandpile_bench --benchmark_filter=LongRun
+//   build/bench/sandpile_bench --benchmark_filter=LongRun
 
 #include "app/sandpilewindow.h"
-#include "support/probe.h"
+#include "sandpile/latticeimage.h"
+#include "sandpile/model/graindriver.h"
+#include "sandpile/sandpile.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -16,15 +18,27 @@
 
 #include <benchmark/benchmark.h>
 
+#include <ctime>
+
 namespace {
 
-// The toppling rule over plain arrays, with nothing else: parallel sweeps,
-// the next front of sites that reached exactly 4. The limit for relax().
+constexpr int L = Sandpile::SIDE;
+constexpr int N = L * L;
+constexpr int CENTRE = (L / 2) * L + L / 2;
+const QRect PICTURE_AREA(Sandpile::LATTICE_ORIGIN, QSize(L * LatticeImage::CELL, L * LatticeImage::CELL));
+
+// The toppling rule over plain arrays of a side fixed when compiled, with
+// nothing else: parallel sweeps, the next front of sites that reached
+// exactly 4. The limit for the engine's relax().
 long long bareAvalanche(int *z, int *front, int *nextFront, int site)
 {
     long long topplings = 0;
     int frontCount = 1;
     front[0] = site;
+    auto give = [&](int n, int &nextCount) {
+        if (++z[n] == 4)
+            nextFront[nextCount++] = n;
+    };
     while (frontCount > 0) {
         int nextCount = 0;
         for (int k = 0; k < frontCount; ++k) {
@@ -32,10 +46,14 @@ long long bareAvalanche(int *z, int *front, int *nextFront, int site)
             if (z[i] < 4)
                 continue;
             z[i] -= 4;
-            Lattice::forEachNeighbour(i, [&](int n) {
-                if (++z[n] == 4)
-                    nextFront[nextCount++] = n;
-            });
+            if (i >= L)
+                give(i - L, nextCount);
+            if ((i + 1) % L != 0)
+                give(i + 1, nextCount);
+            if (i < N - L)
+                give(i + L, nextCount);
+            if (i % L != 0)
+                give(i - 1, nextCount);
         }
         topplings += frontCount;
         std::swap(front, nextFront);
@@ -47,69 +65,53 @@ long long bareAvalanche(int *z, int *front, int *nextFront, int site)
 // The avalanche of a grain on the centre of a pile of 3s: 562475 topplings.
 void BM_BareTopplingLoop(benchmark::State &state)
 {
-    std::vector<int> z(Lattice::N), front(Lattice::N), nextFront(Lattice::N);
+    std::vector<int> z(N), front(N), nextFront(N);
     long long topplings = 0;
     for (auto _ : state) {
         std::fill(z.begin(), z.end(), 3);
-        z[Lattice::CENTRE_SITE] = 4;
-        topplings += bareAvalanche(z.data(), front.data(), nextFront.data(), Lattice::CENTRE_SITE);
+        z[CENTRE] = 4;
+        topplings += bareAvalanche(z.data(), front.data(), nextFront.data(), CENTRE);
     }
     state.counters["topplings/s"] = benchmark::Counter(double(topplings), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_BareTopplingLoop)->Unit(benchmark::kMillisecond);
 
-// relax() sweep by sweep through the same avalanche, drawn or not.
+// The engine's relax(), its side chosen at run time, sweep by sweep through
+// the same avalanche: drawn into the picture or not.
 void BM_RelaxCentreAvalanche(benchmark::State &state)
 {
-    auto sandpile = freshSandpile();
-    QMetaObject::invokeMethod(sandpile.get(), "slotDisplay", Q_ARG(bool, state.range(0) != 0));
-    SandpileProbe::setGrainsAdded(*sandpile, 1);   // no average-slope pass after each sweep
+    SandpileModel model(int(state.range(1)));
+    LatticeImage picture(model.side());
+    LatticeImage::Painter painter{{}, picture};
+    SandpileObserver nobody;
+    std::vector<int> allThree(model.sites(), 3);
+    const int centre = model.lattice().centre();
     long long topplings = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        SandpileProbe::setHeights(*sandpile, [](int i) { return i == Lattice::CENTRE_SITE ? 4 : 3; });
-        SandpileProbe::startAvalanche(*sandpile, Lattice::CENTRE_SITE);
+        model.setHeights(allThree);
+        model.setHeight(centre, 4);
+        model.startAvalanche(centre);
         state.ResumeTiming();
-        while (SandpileProbe::frontCount(*sandpile) > 0)
-            SandpileProbe::sweepOnly(*sandpile);
-        topplings += SandpileProbe::avalancheSize(*sandpile);
+        while (model.avalancheInProgress()) {
+            if (state.range(0))
+                model.relax(painter);
+            else
+                model.relax(nobody);
+        }
+        topplings += model.avalancheSize();
+        picture.present();
     }
     state.counters["topplings/s"] = benchmark::Counter(double(topplings), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_RelaxCentreAvalanche)->ArgName("display")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-
-// The first million ticks of a fresh "run free" program through the real
-// event loop and its zero-interval timer, with the widget on screen.
-void BM_EventLoopTicks(benchmark::State &state)
-{
-    constexpr int TICKS = 1000000;
-    double seconds = 0;
-    for (auto _ : state) {
-        auto sandpile = freshSandpile();
-        QMetaObject::invokeMethod(sandpile.get(), "slotDisplay", Q_ARG(bool, state.range(0) != 0));
-        sandpile->show();
-        int ticks = 0;
-        QTimer *timer = sandpile->findChild<QTimer *>();
-        QObject::connect(timer, &QTimer::timeout, [&] {
-            if (++ticks == TICKS)
-                QCoreApplication::quit();
-        });
-        QElapsedTimer clock;
-        clock.start();
-        QCoreApplication::exec();
-        seconds += clock.nsecsElapsed() / 1e9;
-        state.SetIterationTime(clock.nsecsElapsed() / 1e9);
-    }
-    state.counters["ticks/s"] = double(TICKS) * double(state.iterations()) / seconds;
-}
-BENCHMARK(BM_EventLoopTicks)->ArgName("display")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RelaxCentreAvalanche)->ArgNames({"display", "L"})->Args({0, L})->Args({1, L})->Unit(benchmark::kMillisecond);
 
 // One full redraw of the lattice from the heights.
 void BM_FullRedraw(benchmark::State &state)
 {
-    auto sandpile = freshSandpile();
+    Sandpile sandpile;
     for (auto _ : state)
-        redraw(*sandpile);
+        QMetaObject::invokeMethod(&sandpile, "update", Qt::DirectConnection);
 }
 BENCHMARK(BM_FullRedraw)->Unit(benchmark::kMicrosecond);
 
@@ -120,36 +122,113 @@ public:
     int frames = 0;
     bool eventFilter(QObject *, QEvent *event) override
     {
-        frames += event->type() == QEvent::Paint
-                  && static_cast<QPaintEvent *>(event)->region().intersects(Picture::area());
+        frames += event->type() == QEvent::Paint && static_cast<QPaintEvent *>(event)->region().intersects(PICTURE_AREA);
         return false;
     }
 };
 
-// The whole program's window for its first ten seconds in "run free":
-// ticks counted at the timer, frames counted by the lattice's paint events.
+// The ticks a program has run, found by replaying them on a twin pile in a
+// plain loop with no event loop (and, with the display on, painting into a
+// picture as the window does); returns the ticks, and the loop's seconds.
+std::pair<long long, double> replayInPlainLoop(const SandpileModel &shown, bool display)
+{
+    SandpileModel twin(L);
+    twin.reinitialise(SandpileModel::RunFree);
+    GrainDriver driver(twin);
+    LatticeImage picture(L);
+    LatticeImage::Painter painter{{}, picture};
+    SandpileObserver nobody;
+    long long ticks = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (twin.grainsAdded() < shown.grainsAdded() || twin.frontCount() != shown.frontCount()
+           || twin.avalancheSize() != shown.avalancheSize()) {
+        if (display)
+            driver.tick(painter);
+        else
+            driver.tick(nobody);
+        ++ticks;
+        if (display && ticks % 20000 == 0)   // a frame's worth of ticks, presented
+            picture.present();
+    }
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    if (twin.z() != shown.z())
+        return {-1, seconds};
+    return {ticks, seconds};
+}
+
+// The whole program's window for its first ten seconds in "run free": the
+// ticks it ran beside the same ticks in a plain loop, and the frames it
+// showed (the lattice's paint events).
 void BM_ProgramOnScreen(benchmark::State &state)
 {
     constexpr int SECONDS = 10;
+    const bool display = state.range(0) != 0;
     for (auto _ : state) {
-        setRandomSeed(1);
         SandpileWindow window;
         window.setGeometry(0, 50, 1000, 700);
         auto *sandpile = window.findChild<Sandpile *>();
-        QMetaObject::invokeMethod(sandpile, "slotDisplay", Q_ARG(bool, state.range(0) != 0));
+        QMetaObject::invokeMethod(sandpile, "slotDisplay", Q_ARG(bool, display));
         FrameCounter counter;
         sandpile->installEventFilter(&counter);
-        long long ticks = 0;
-        QObject::connect(sandpile->findChild<QTimer *>(), &QTimer::timeout, [&] { ++ticks; });
         window.show();
+        QElapsedTimer clock;
+        clock.start();
         QTimer::singleShot(SECONDS * 1000, &window, [] { QCoreApplication::quit(); });
         QCoreApplication::exec();
-        state.counters["ticks/s"] = double(ticks) / SECONDS;
-        state.counters["frames/s"] = double(counter.frames) / SECONDS;
-        state.counters["grains"] = double(SandpileProbe::grainsAdded(*sandpile));
+        const double seconds = clock.nsecsElapsed() / 1e9;
+        const auto [ticks, loopSeconds] = replayInPlainLoop(sandpile->model(), display);
+        state.counters["ticks/s"] = double(ticks) / seconds;
+        state.counters["loop ticks/s"] = double(ticks) / loopSeconds;
+        state.counters["ratio"] = loopSeconds / seconds;
+        state.counters["frames/s"] = double(counter.frames) / seconds;
     }
 }
 BENCHMARK(BM_ProgramOnScreen)->ArgName("display")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+
+// Processor time of this process, in seconds.
+double cpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+// Five seconds of the window at rest: the share of a core it uses.
+void BM_CpuAtRest(benchmark::State &state)
+{
+    for (auto _ : state) {
+        SandpileWindow window;
+        window.setGeometry(0, 50, 1000, 700);
+        auto *sandpile = window.findChild<Sandpile *>();
+        window.show();
+        auto choose = [&](const char *slot, int value) {
+            QMetaObject::invokeMethod(sandpile, slot, Qt::DirectConnection, Q_ARG(int, value));
+        };
+        switch (state.range(0)) {
+        case 0:   // paused
+            choose("slotSpeed", GrainDriver::Pause);
+            break;
+        case 1:   // "sprinkle" with nothing to drop
+            choose("slotRunningStyle", SandpileModel::Sprinkle);
+            break;
+        case 2:   // Burn held after its test
+            QMetaObject::invokeMethod(sandpile, "slotBurn", Qt::DirectConnection, Q_ARG(bool, true));
+            break;
+        }
+        // Let the last avalanche end and the window settle, then measure.
+        QTimer::singleShot(1000, &window, [] { QCoreApplication::quit(); });
+        QCoreApplication::exec();
+        const double cpuBefore = cpuSeconds();
+        QElapsedTimer clock;
+        clock.start();
+        QTimer::singleShot(5000, &window, [] { QCoreApplication::quit(); });
+        QCoreApplication::exec();
+        state.counters["CPU %"] = 100 * (cpuSeconds() - cpuBefore) / (clock.nsecsElapsed() / 1e9);
+        state.counters["ticking"] = sandpile->isTicking();
+    }
+}
+BENCHMARK(BM_CpuAtRest)->ArgName("rest")->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond);
 
 // Resident memory of this process, in KiB.
 double residentKiB()
@@ -168,16 +247,16 @@ double residentKiB()
 void BM_LongRunMemory(benchmark::State &state)
 {
     for (auto _ : state) {
-        auto sandpile = freshSandpile(true);
-        QMetaObject::invokeMethod(sandpile.get(), "slotDisplay", Q_ARG(bool, false));
-        sandpile->show();
-        QTimer::singleShot(60 * 1000, sandpile.get(), [&] { state.counters["RSS KiB at 1 min"] = residentKiB(); });
-        QTimer::singleShot(300 * 1000, sandpile.get(), [&] {
+        Sandpile sandpile;
+        QMetaObject::invokeMethod(&sandpile, "slotDisplay", Q_ARG(bool, false));
+        sandpile.show();
+        QTimer::singleShot(60 * 1000, &sandpile, [&] { state.counters["RSS KiB at 1 min"] = residentKiB(); });
+        QTimer::singleShot(300 * 1000, &sandpile, [&] {
             state.counters["RSS KiB at 5 min"] = residentKiB();
             QCoreApplication::quit();
         });
         QCoreApplication::exec();
-        state.counters["grains"] = double(SandpileProbe::grainsAdded(*sandpile));
+        state.counters["grains"] = double(sandpile.model().grainsAdded());
     }
 }
 BENCHMARK(BM_LongRunMemory)->Iterations(1)->Unit(benchmark::kSecond);

@@ -19,9 +19,9 @@ void Readout::showCount(qint64 newCount)
 
 void Readout::showValue(double newValue)
 {
-    changed = changed || kind != Kind::Value || value != newValue;
+    changed = changed || kind != Kind::Value || number != newValue;
     kind = Kind::Value;
-    value = newValue;
+    number = newValue;
 }
 
 void Readout::blank()
@@ -42,16 +42,13 @@ void Readout::present()
         const QString text = QString::number(count);
         setDigitCount(std::max(digits, int(text.size())));
         display(text);
-        shown = text;
         break;
     }
     case Kind::Value:
-        display(value);
-        shown = QString::number(value);
+        display(number);
         break;
     case Kind::Blank:
         display(QString());
-        shown.clear();
         break;
     }
 }

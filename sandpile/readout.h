@@ -17,16 +17,12 @@ public:
     // Puts the latest value on the display if it differs from what it shows.
     void present();
 
-    // What the display shows: its digits, or "" when blank.
-    QString shownText() const { return shown; }
-
 private:
     enum class Kind { Count, Value, Blank };
 
     const int digits;   // the display's own width
     Kind kind = Kind::Count;
     qint64 count = 0;
-    double value = 0.0;
+    double number = 0.0;
     bool changed = true;
-    QString shown;
 };

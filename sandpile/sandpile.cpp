@@ -1,13 +1,22 @@
 #include "sandpile.h"
 #include "readout.h"
 
+#include <QEvent>
 #include <QGroupBox>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
 #include <QTimer>
+#include <QWindow>
+#include <QtMath>
+
+#include <chrono>
 
 namespace {
 
 constexpr int READOUT_BOX_X = 20;
-constexpr int READOUT_BOX_WIDTH = Picture::LATTICE_X - 2 * READOUT_BOX_X;   // 160
+constexpr int READOUT_BOX_WIDTH = Sandpile::LATTICE_ORIGIN.x() - 2 * READOUT_BOX_X;   // 160
 constexpr int READOUT_BOX_HEIGHT = 100;
 constexpr int READOUT_BOX_SPACING = 150;
 constexpr QRect READOUT_IN_BOX(30, 30, 100, 50);
@@ -39,14 +48,17 @@ Readout *addReadout(QWidget *parent, int position)
     return readout;
 }
 
+qint64 steadyNow()
+{
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 } // namespace
 
 Sandpile::Sandpile(QWidget *parent, const char *name)
     : QWidget(parent)
-    , z(new int[Lattice::N])
-    , front(new int[Lattice::N])
-    , nextFront(new int[Lattice::N])
-    , touched(new int[Lattice::MAX_RECORDED_PER_SWEEP])
+    , now(steadyNow)
 {
     setObjectName(QString::fromLatin1(name));
 
@@ -55,12 +67,258 @@ Sandpile::Sandpile(QWidget *parent, const char *name)
     sLCD = addReadout(this, 2);
     largestLCD = addReadout(this, 3);
 
-    reinitialise();
-
-    // Runs the model whenever the event loop is idle, one step per tick.
-    auto *timer = new QTimer(this);
+    timer = new QTimer(this);
     connect(timer, SIGNAL(timeout()), this, SLOT(sprinkle()));
-    timer->start(0);
+
+    reinitialise();
+    scheduleTicks();
 }
 
 Sandpile::~Sandpile() = default;
+
+void Sandpile::setClock(Clock clock)
+{
+    now = std::move(clock);
+    lastPresented = lastSlowTick = now();
+}
+
+bool Sandpile::isTicking() const
+{
+    return timer->isActive();
+}
+
+// ---- The controls. Each records the user's choice, shows at once what it
+// changed, and starts or stops the clock; its effect on the simulation
+// comes with the next tick.
+
+// Switching between "run free" and "sprinkle" continues the same pile; any
+// other change of style starts the new style's own pile.
+void Sandpile::slotRunningStyle(int style)
+{
+    if (style < SandpileModel::RunFree || style > SandpileModel::Fractalsand2)
+        return;
+    if (driver.setRunningStyle(SandpileModel::RunningStyle(style))) {
+        showStartingStatistics();
+        drawLattice();
+    }
+    presentChanges();
+    scheduleTicks();
+}
+
+// Releasing Burn gives the test's picture back to the heights.
+void Sandpile::slotBurn(bool on)
+{
+    driver.setBurn(on);
+    if (!on)
+        drawLattice();
+    presentChanges();
+    scheduleTicks();
+}
+
+// Switching the display on catches the picture up with the pile.
+void Sandpile::slotDisplay(bool on)
+{
+    displayOn = on;
+    if (on)
+        drawLattice();
+    presentChanges();
+    scheduleTicks();
+}
+
+void Sandpile::slotSpeed(int value)
+{
+    if (value < GrainDriver::Fast || value > GrainDriver::Pause)
+        return;
+    driver.setSpeed(GrainDriver::Speed(value));
+    presentChanges();
+    scheduleTicks();
+}
+
+void Sandpile::slotStartAgain()
+{
+    reinitialise();
+    scheduleTicks();
+}
+
+// A press on the lattice picks the site for the next grain of the Sprinkle
+// style; any other press clears a pending grain.
+void Sandpile::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint at(qFloor(event->position().x()), qFloor(event->position().y()));
+    const bool sprinkling = driver.runningStyle() == SandpileModel::Sprinkle;
+    pile.selectSite(sprinkling ? picture.siteAt(at - LATTICE_ORIGIN) : -1);
+    presentChanges();
+    scheduleTicks();
+}
+
+// ---- The clock.
+
+// Runs ticks until a frame is due or the slice is over, presenting a frame
+// at a tick boundary when one is due; ticks that leave the simulation
+// resting, and every slow tick, present at once.
+void Sandpile::sprinkle()
+{
+    if (driver.speed() == GrainDriver::Slow && !slowTickDue())
+        return;
+    const qint64 sliceEnd = now() + SLICE_NS;
+    for (;;) {
+        runTick();
+        if (driver.speed() != GrainDriver::Fast || driver.isResting())
+            break;
+        const qint64 time = now();
+        if (time - lastPresented >= frameInterval)
+            break;
+        if (time >= sliceEnd) {
+            scheduleTicks();
+            return;
+        }
+    }
+    presentChanges();
+    scheduleTicks();
+}
+
+// The timer's interval is only a lower bound on most platforms' promise;
+// a slow tick that comes early waits for the rest of its interval.
+bool Sandpile::slowTickDue()
+{
+    constexpr qint64 SLOW_TICK_NS = qint64(SLOW_TICK_MS) * 1'000'000;
+    const qint64 left = lastSlowTick + SLOW_TICK_NS - now();
+    if (left > 0) {
+        timer->start(int((left + 999'999) / 1'000'000));
+        return false;
+    }
+    lastSlowTick = now();
+    return true;
+}
+
+// One tick: one call of the grain driver. The burning test paints even
+// while the display is off.
+void Sandpile::runTick()
+{
+    LatticeImage::Painter painter{{}, picture};
+    SandpileObserver nobody;
+    const GrainDriver::Tick did = displayOn || driver.nextTickBurns() ? driver.tick(painter)
+                                                                      : driver.tick(nobody);
+    showStatistics(did);
+}
+
+// Runs the clock when a tick can change something: at once when fast, a
+// slow tick's interval after the last when slow.
+void Sandpile::scheduleTicks()
+{
+    if (driver.isResting()) {
+        timer->stop();
+        return;
+    }
+    const bool slow = driver.speed() == GrainDriver::Slow;
+    timer->setTimerType(slow ? Qt::PreciseTimer : Qt::CoarseTimer);
+    const int interval = slow ? SLOW_TICK_MS : 0;
+    if (!timer->isActive() || (timer->interval() == 0) != (interval == 0))
+        timer->start(interval);
+}
+
+// ---- The statistics.
+
+void Sandpile::reinitialise()
+{
+    driver.reinitialise();
+    showStartingStatistics();
+    update();
+}
+
+// The random styles show fresh read-outs; the fractalsand ones keep what
+// they showed until their first grain blanks them.
+void Sandpile::showStartingStatistics()
+{
+    if (!driver.keepsStatistics())
+        return;
+    slopeLCD->showValue(pile.averageHeight());
+    grainsLCD->showCount(pile.grainsAdded());
+    sLCD->showCount(pile.avalancheSize());
+    largestLCD->showCount(pile.largestAvalanche());
+}
+
+// The fractalsand styles keep no statistics: their grains blank the
+// read-outs. The average slope follows every hundredth grain, and the
+// avalanche size is shown only while the lattice is.
+void Sandpile::showStatistics(GrainDriver::Tick did)
+{
+    if (!driver.keepsStatistics()) {
+        if (did.dropped)
+            for (Readout *readout : {grainsLCD, slopeLCD, sLCD, largestLCD})
+                readout->blank();
+        return;
+    }
+    if (did.dropped)
+        grainsLCD->showCount(pile.grainsAdded());
+    if (did.swept) {
+        if (displayOn)
+            sLCD->showCount(pile.avalancheSize());
+        largestLCD->showCount(pile.largestAvalanche());
+        if (pile.grainsAdded() % 100 == 0)
+            slopeLCD->showValue(pile.averageHeight());
+    }
+}
+
+// ---- The picture.
+
+void Sandpile::update()
+{
+    drawLattice();
+    presentChanges();
+}
+
+// The full redraw: every square from the heights alone, so that it wipes
+// out whatever the picture showed that the heights do not.
+void Sandpile::drawLattice()
+{
+    for (int site = 0; site < pile.sites(); ++site)
+        picture.fillSquare(site, LatticeImage::shadeOfHeight(pile.z()[site]));
+}
+
+// Presents a frame: the read-outs and the picture as they are now, at a
+// tick boundary, go to the screen together.
+void Sandpile::presentChanges()
+{
+    for (Readout *readout : {grainsLCD, slopeLCD, sLCD, largestLCD})
+        readout->present();
+    if (picture.hasChanges())
+        QWidget::update(picture.present().translated(LATTICE_ORIGIN));
+    lastPresented = now();
+}
+
+// Repaints copy the presented frame; they never recompute it.
+void Sandpile::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(this);
+    painter.translate(LATTICE_ORIGIN);
+    picture.draw(painter, event->region().translated(-LATTICE_ORIGIN));
+}
+
+// The window system's backing store keeps the old pixels when a window is
+// uncovered, so exposures are watched on the top-level window. Frames
+// follow the refresh rate of the screen the window is on, where the
+// platform reports a plausible one.
+void Sandpile::showEvent(QShowEvent *)
+{
+    if (QWindow *handle = window()->windowHandle())
+        handle->installEventFilter(this);
+    const qreal rate = screen() ? screen()->refreshRate() : 0;
+    frameInterval = rate >= 20 && rate <= 500 ? qRound64(1e9 / rate) : DEFAULT_FRAME_NS;
+}
+
+// An exposure that reaches the lattice picture redraws it from the heights;
+// one of the rest of the window leaves the picture as it is.
+bool Sandpile::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Expose && watched == window()->windowHandle()) {
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
+        const QRegion exposed = static_cast<QExposeEvent *>(event)->region();
+        QT_WARNING_POP
+        const QRect pictureInWindow(mapTo(window(), LATTICE_ORIGIN), picture.size());
+        if (exposed.intersects(pictureInWindow))
+            update();
+    }
+    return false;
+}

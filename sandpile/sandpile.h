@@ -1,42 +1,53 @@
 #pragma once
 
-#include "lattice.h"
-#include "picture.h"
+#include "latticeimage.h"
+#include "model/graindriver.h"
+#include "model/sandpilemodel.h"
 
-#include <QElapsedTimer>
 #include <QWidget>
 
-#include <memory>
+#include <functional>
 
+class QTimer;
 class Readout;
 
-// The Bak-Tang-Wiesenfeld sandpile on an L x L lattice with open boundaries,
-// shown as it evolves. Grains fall one at a time; a site holding more than
-// three grains topples, giving one grain to each neighbour. An avalanche
-// advances by one parallel sweep of topplings per tick of an idle timer, so
-// that it can be seen spreading.
+// The lattice widget: a view of a sandpile and the clock that drives it.
+// Grains fall one at a time; a site holding more than three grains topples,
+// giving one grain to each neighbour. An avalanche advances by one parallel
+// sweep of topplings per tick, so that it can be seen spreading. Four
+// read-outs on the left show the statistics; the lattice picture lies right
+// of them.
 //
-// The widget carries the whole model as plain members. Its operations live
-// in files named by concern:
-//   sandpile.cpp   the frame: read-outs, timer, construction
-//   lattice.cpp    starting piles and re-initialisation
-//   toppling.cpp   the relaxation sweep (the toppling rule)
-//   driver.cpp     the grain driver run on every tick, and mouse presses
-//   controls.cpp   the slots behind the window's controls
-//   burning.cpp    the burning test for recurrent piles
-//   rendering.cpp  the lattice picture
+// The clock runs ticks only while one can change something: it stops when
+// the simulation rests and starts again when a control or a press ends the
+// rest. Running fast, it runs ticks in short slices between which the event
+// loop handles input and paints, and presents at most one frame per refresh
+// of the screen, each showing the pile at a tick boundary. Running slow, it
+// ticks once every SLOW_TICK_MS.
 class Sandpile : public QWidget
 {
     Q_OBJECT
 
 public:
-    // Values of the "Mode" choice: how grains are added.
-    enum RunningStyle { RunFree, Sprinkle, Fractalsand0, Fractalsand1, Fractalsand2 };
-    // Values of the "Speed" choice.
-    enum Speed { Fast, Slow, Pause };
+    static constexpr int SIDE = 149;                     // sites per row and column
+    static constexpr QPoint LATTICE_ORIGIN{200, 0};      // the picture's top-left corner
+    static constexpr int SLOW_TICK_MS = 100;
+    static constexpr qint64 SLICE_NS = 1'000'000;        // the longest run of ticks
+    static constexpr qint64 DEFAULT_FRAME_NS = 16'666'667;   // 60 frames a second
 
     explicit Sandpile(QWidget *parent = nullptr, const char *name = nullptr);
     ~Sandpile() override;
+
+    // The pile shown, for reading.
+    const SandpileModel &model() const { return pile; }
+
+    // A monotonic time source in nanoseconds for the clock's slices, frames
+    // and slow ticks; a steady clock unless replaced, for example by a test
+    // that sets the pace itself.
+    using Clock = std::function<qint64()>;
+    void setClock(Clock clock);
+    // Whether the clock is running: false while the simulation rests.
+    bool isTicking() const;
 
 public slots:
     void slotRunningStyle(int style);
@@ -46,6 +57,7 @@ public slots:
     void slotStartAgain();
 
 private slots:
+    // The grain driver, run by the clock: a slice of ticks.
     void sprinkle();
     // Redraws the whole lattice from the heights at once. It hides
     // QWidget::update(), which only schedules a repaint.
@@ -58,66 +70,28 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // The model.
     void reinitialise();
-    void relax();
-    void burn();
-
-    // The grain driver's steps.
-    void dropAtCentre();
-    bool dropAtSelectedSite();
-    void dropAtRandom();
-    void addGrain(int site);
-    void countGrain();
-    void startAvalanche(int site);
-    bool isFractalsand() const { return runningStyle >= Fractalsand0; }
-    bool keepsStatistics() const { return runningStyle == RunFree || runningStyle == Sprinkle; }
-    void waitBeforeSweep() const;
-    void showAverageSlope();
-
-    // The picture.
+    void runTick();
+    void showStatistics(GrainDriver::Tick did);
+    void showStartingStatistics();
     void drawLattice();
-    void paintCell(int site, uchar shade) { picture.fillSquare(site, shade); }
-    void paintHeight(int site);
     void presentChanges();
+    void scheduleTicks();
+    bool slowTickDue();
 
-    // Heights, and the work lists of an avalanche. touched is the repaint
-    // list of the burning test; it has room for everything one sweep of the
-    // test can record.
-    std::unique_ptr<int[]> z;
-    std::unique_ptr<int[]> front;
-    std::unique_ptr<int[]> nextFront;
-    std::unique_ptr<int[]> touched;
-    int frontCount = 0;                 // 0: no avalanche in progress
-    qint64 grainsAdded = 0;             // wide enough for any run
-    int avalancheSize = 0;              // s, topplings of the current avalanche
-    int largestAvalanche = 0;
-    int selectedSite = -1;              // the clicked site in the Sprinkle style
-    int runningStyle = RunFree;
-    bool burnOn = false;
+    SandpileModel pile{SIDE};
+    GrainDriver driver{pile};
     bool displayOn = true;
-    bool burnDone = false;              // the burning test ran since Burn went down
-    int speed = Fast;
 
     Readout *grainsLCD;
     Readout *slopeLCD;
     Readout *sLCD;
     Readout *largestLCD;
 
-    LatticeImage picture;
-    static constexpr int DEFAULT_FRAME_INTERVAL_MS = 16;   // 60 frames a second
-    int frameInterval = DEFAULT_FRAME_INTERVAL_MS;
-    QElapsedTimer sinceLastFrame;                          // since the last presentChanges()
-
-    // What the last burning test did, for inspection.
-    struct BurnRecord {
-        int boundaryFront = 0;          // edge sites that burn first
-        int sweeps = 0;
-        int largestSweep = 0;           // the sweep that recorded most entries
-        int largestSweepEntries = 0;
-        int lastToppled = -1;
-    };
-    BurnRecord lastBurn;
-
-    friend struct SandpileProbe;
+    LatticeImage picture{SIDE};
+    QTimer *timer;
+    Clock now;
+    qint64 frameInterval = DEFAULT_FRAME_NS;
+    qint64 lastPresented = 0;
+    qint64 lastSlowTick = 0;
 };

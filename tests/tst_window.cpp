@@ -1,5 +1,5 @@
 #include "app/sandpilewindow.h"
-#include "support/probe.h"
+#include "support/sandpiletest.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -32,9 +32,9 @@ class WindowTest : public QObject
 private slots:
     void init()
     {
-        setRandomSeed(1);
         window = std::make_unique<SandpileWindow>();
         window->setGeometry(0, 50, 1000, 700);
+        sandpile().setClock(SteppingClock{});
     }
     void cleanup() { window.reset(); }
 
@@ -125,43 +125,96 @@ private slots:
                 texts << c->itemText(i);
             QCOMPARE(texts, items);
         }
-        QVERIFY(SandpileProbe::displayOn(sandpile()));
-        QVERIFY(!SandpileProbe::burnOn(sandpile()));
-        QCOMPARE(SandpileProbe::runningStyle(sandpile()), int(Sandpile::RunFree));
-        QCOMPARE(SandpileProbe::speed(sandpile()), int(Sandpile::Fast));
+        // The pile starts as the controls say: running free and fast, with
+        // Burn up and the picture following every tick.
+        Sandpile &s = sandpile();
+        tick(s);
+        QCOMPARE(s.model().grainsAdded(), 1);   // the first random drop
+        tick(s);
+        QCOMPARE(s.model().grainsAdded(), 2);
+        QVERIFY(showsItsPile(s));
     }
 
-    void toggleButtonsReachTheirSlots()
+    void controlsAreConnectedToTheirSlots_data()
     {
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<QByteArray>("signal");
+        QTest::addColumn<QByteArray>("slot");
+        auto row = [](const char *sender, const char *signal, const char *slot) {
+            QTest::newRow(sender) << QString::fromLatin1(sender) << QByteArray(signal) << QByteArray(slot);
+        };
+        row("displayButton", SIGNAL(toggled(bool)), SLOT(slotDisplay(bool)));
+        row("burnButton", SIGNAL(toggled(bool)), SLOT(slotBurn(bool)));
+        row("startAgainButton", SIGNAL(clicked()), SLOT(slotStartAgain()));
+        row("mode", SIGNAL(activated(int)), SLOT(slotRunningStyle(int)));
+        row("speed", SIGNAL(activated(int)), SLOT(slotSpeed(int)));
+    }
+    void controlsAreConnectedToTheirSlots()
+    {
+        QFETCH(QString, sender);
+        QFETCH(QByteArray, signal);
+        QFETCH(QByteArray, slot);
+        QObject *from = window->findChild<QPushButton *>(sender);
+        if (!from)
+            from = combo(sender.toLatin1());
+        QVERIFY(from);
+        // Exactly one such connection: it can be taken down once.
+        QVERIFY(QObject::disconnect(from, signal, &sandpile(), slot));
+        QVERIFY(!QObject::disconnect(from, signal, &sandpile(), slot));
+    }
+
+    void controlsSteerThePile()
+    {
+        Sandpile &s = sandpile();
+        // Burn: the next tick burns instead of dropping; released, the
+        // picture shows the heights again.
+        auto *burn = child<QPushButton>("burnButton");
+        burn->click();
+        tick(s);
+        QCOMPARE(s.model().grainsAdded(), 0);
+        QCOMPARE(firstSiteMisshowingTheBurn(screenOf(s), s.model()), -1);
+        burn->click();
+        QVERIFY(!burn->isChecked());
+        QVERIFY(showsItsPile(s));
+
+        // Display off: ticks no longer reach the picture; on, it catches up.
         auto *display = child<QPushButton>("displayButton");
         display->click();
         QVERIFY(!display->isChecked());
-        QVERIFY(!SandpileProbe::displayOn(sandpile()));
+        const QRect picture(WidgetGeometry::LATTICE_X, 0, 596, 596);
+        const QImage frozen = screenOf(s).copy(picture);
+        for (int t = 0; t < 5; ++t)
+            tick(s);
+        QVERIFY(s.model().grainsAdded() > 0);
+        QCOMPARE(screenOf(s).copy(picture), frozen);
         display->click();
-        QVERIFY(SandpileProbe::displayOn(sandpile()));
+        QVERIFY(showsItsPile(s));
 
-        auto *burn = child<QPushButton>("burnButton");
-        burn->click();
-        QVERIFY(SandpileProbe::burnOn(sandpile()));
-        burn->click();
-        QVERIFY(!SandpileProbe::burnOn(sandpile()));
-    }
-
-    void combosReachTheirSlotsWithTheItemPosition()
-    {
-        combo("mode")->activated(3);
-        QCOMPARE(SandpileProbe::runningStyle(sandpile()), 3);
-        combo("speed")->activated(2);
-        QCOMPARE(SandpileProbe::speed(sandpile()), 2);
+        // The combo boxes pass the position of the item chosen.
+        emit combo("mode")->activated(3);   // fractalsand 1
+        QCOMPARE(s.model().z(), std::vector<int>(WidgetGeometry::N, 1));
+        emit combo("speed")->activated(2);   // pause
+        tick(s);
+        QCOMPARE(s.model().z(), std::vector<int>(WidgetGeometry::N, 1));
+        emit combo("speed")->activated(0);
+        tick(s);
+        QVERIFY(s.model().z() != std::vector<int>(WidgetGeometry::N, 1));
     }
 
     void reinitialiseButtonRefillsThePile()
     {
-        SandpileProbe::setHeight(sandpile(), 0, 9);
+        Sandpile &s = sandpile();
+        for (int t = 0; t < 4; ++t)
+            tick(s);
+        const std::vector<int> before = s.model().z();
         child<QPushButton>("startAgainButton")->click();
         QVERIFY(!child<QPushButton>("startAgainButton")->isDown());
-        const int h = SandpileProbe::height(sandpile(), 0);
-        QVERIFY(h >= 0 && h <= 3);
+        QCOMPARE(s.model().grainsAdded(), 0);
+        QCOMPARE(s.model().frontCount(), 0);
+        QVERIFY(s.model().z() != before);
+        for (int h : s.model().z())
+            QVERIFY(h >= 0 && h <= 3);
+        QVERIFY(showsItsPile(s));
     }
 
     void lastSlotsAreTheSevenOfTheModel()

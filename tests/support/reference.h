@@ -1,27 +1,27 @@
 #pragma once
 
-#include "sandpile/lattice.h"
-#include "sandpile/random.h"
+#include "sandpile/model/random.h"
 
 #include <vector>
 
-// An independent sandpile for checking the widget's: it topples one site at
+// An independent sandpile for checking the engine's: it topples one site at
 // a time from a stack instead of in parallel sweeps. By the abelian property
 // of the model both orders end in the same stable pile after the same
 // number of topplings, so comparing the two checks heights, avalanche sizes
 // and the grains lost across the edge.
 struct ReferencePile
 {
+    int L;
     std::vector<int> z;
     long long lost = 0;   // grains given across the edge so far
 
-    explicit ReferencePile(std::vector<int> heights) : z(std::move(heights)) {}
+    ReferencePile(int side, std::vector<int> heights) : L(side), z(std::move(heights)) {}
 
     // Topples until every height is at most 3; returns the number of topplings.
     long long stabilise()
     {
         std::vector<int> unstable;
-        for (int i = 0; i < Lattice::N; ++i)
+        for (int i = 0; i < L * L; ++i)
             if (z[i] > 3)
                 unstable.push_back(i);
         long long topplings = 0;
@@ -33,15 +33,15 @@ struct ReferencePile
             }
             z[i] -= 4;
             ++topplings;
-            const int row = i / Lattice::L, column = i % Lattice::L;
+            const int row = i / L, column = i % L;
             const int rows[] = {row - 1, row, row + 1, row};
             const int columns[] = {column, column + 1, column, column - 1};
             for (int k = 0; k < 4; ++k) {
-                if (rows[k] < 0 || rows[k] >= Lattice::L || columns[k] < 0 || columns[k] >= Lattice::L) {
+                if (rows[k] < 0 || rows[k] >= L || columns[k] < 0 || columns[k] >= L) {
                     ++lost;
                     continue;
                 }
-                const int n = rows[k] * Lattice::L + columns[k];
+                const int n = rows[k] * L + columns[k];
                 if (++z[n] == 4)
                     unstable.push_back(n);
             }
@@ -49,18 +49,16 @@ struct ReferencePile
         return topplings;
     }
 
-    // Adds the grains of the next random drop, read from the program's
-    // random source without advancing it; returns how many it added.
-    int addRandomDrop()
+    // Adds the grains of the next random drop, drawn from a copy of a random
+    // source, which is left as it was; returns how many it added.
+    int addRandomDrop(Random random)
     {
-        const int seed = randomSeed();
         int added = 0;
         int site;
         do {
-            site = int(uniformRandom() * Lattice::L * Lattice::L);
+            site = int(random.uniformRandom() * L * L);
             ++added;
         } while (++z[site] != 4);
-        setRandomSeed(seed);
         return added;
     }
 

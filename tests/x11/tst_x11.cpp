@@ -300,7 +300,9 @@ private slots:
     }
 
     // Each fractalsand style starts from its flat pile and grows a pattern
-    // from the centre, with the read-outs blank.
+    // from the centre, with the read-outs blank. Running slow, a second
+    // holds at most ten ticks, far too few for the pattern to reach the
+    // corners, however fast the machine.
     void fractalsandGrowsFromTheCentreOfAFlatPile_data()
     {
         QTest::addColumn<QString>("style");
@@ -314,8 +316,15 @@ private slots:
         QFETCH(QString, style);
         QFETCH(int, flatHeight);
         startProgram();
+        choose(SPEED_COMBO, QStringLiteral("pause"));
         choose(MODE_COMBO, style);
+        const QImage flat = screenshot();
+        for (int site = 0; site < 149 * 149; ++site)
+            QCOMPARE(heightShown(flat, site), flatHeight);
+
+        choose(SPEED_COMBO, QStringLiteral("slow"));
         QTest::qWait(1000);
+        choose(SPEED_COMBO, QStringLiteral("pause"));
         const QImage screen = screenshot();
         for (int corner : {0, 148, 22052, 22200})
             QCOMPARE(heightShown(screen, corner), flatHeight);
@@ -323,7 +332,7 @@ private slots:
         for (int row = 64; row <= 84; ++row)
             for (int column = 64; column <= 84; ++column)
                 patterned += heightShown(screen, row * 149 + column) != flatHeight;
-        QVERIFY(patterned > 50);
+        QVERIFY(patterned >= 5);   // the centre has toppled onto its neighbours
         QCOMPARE(litSegmentPixels(screen, GRAINS_READOUT), 0);
         quitWithTheButton();
     }
