@@ -1,3 +1,4 @@
+#include "identity.h"
 #include "sandpilewindow.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@ int main(int argc, char **argv)
 {
     QApplication application(argc, argv);
     QApplication::setFont(QFont(QStringLiteral("helvetica"), 12, QFont::Normal, false));
+    setDesktopIdentity();
 
     SandpileWindow window;
     window.setGeometry(0, 50, 1000, 700);

@@ -17,7 +17,8 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-BUILD_PACKAGES=(cmake make g++ qt6-base-dev fonts-dejavu-core)
+# libqt6svg6 brings the plug-ins that draw the window icon.
+BUILD_PACKAGES=(cmake make g++ qt6-base-dev libqt6svg6 fonts-dejavu-core)
 
 # build DIRECTORY BUILD_TYPE [CMAKE OPTIONS...]
 build() {
