@@ -11,6 +11,7 @@ desktop=$installed/share/applications/$APP_ID.desktop
 metainfo=$installed/share/metainfo/$APP_ID.metainfo.xml
 icon=$installed/share/icons/hicolor/scalable/apps/$APP_ID.svg
 manual=$installed/share/man/man6/sandpile.6.gz
+statsManual=$installed/share/man/man1/sandpile-stats.1.gz
 program=$installed/bin/sandpile
 
 fail() {
@@ -70,7 +71,7 @@ check_metadata() {
 # every colour, the options and the files.
 check_manual() {
     local warnings text page
-    for page in "$manual"; do
+    for page in "$manual" "$statsManual"; do
         warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
         [ -z "$warnings" ] || fail "man warns of $(basename "$page"): $warnings"
     done

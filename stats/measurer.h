@@ -1,0 +1,50 @@
+#pragma once
+
+#include "tally.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+// Runs one pile exactly as the window's "run free" style does (the window's
+// random starting pile, then grains on random sites, each avalanche relaxed
+// sweep by sweep) and tallies what its avalanches do.
+//
+// A run first drops `warmup` grains unmeasured, then measures drops until
+// `grains` grains have fallen; a drop is one or more grains, so the last
+// can overshoot by a few, and the tally holds the exact count. Every drop
+// sets off one avalanche (s >= 1). The pile's heights are sampled, whole,
+// after the avalanche of the drop that reaches each multiple of
+// heightInterval(side) measured grains.
+class Measurer
+{
+public:
+    struct Settings {
+        int side = 149;
+        std::int64_t grains = 0;
+        std::int64_t warmup = 0;
+        std::int64_t seed = 1;   // of run 0; see runSeed()
+    };
+    // Hears every measured avalanche, in order (for tests).
+    using Listener = std::function<void(std::int64_t size, std::int64_t area, std::int64_t duration)>;
+
+    // Between avalanches the run stops early once `stop` is set, and adds
+    // the grains it dropped (warm-up included) to `grainsDone` now and then.
+    Measurer(const Settings &settings, const std::atomic<bool> *stop = nullptr,
+             std::atomic<std::int64_t> *grainsDone = nullptr);
+
+    void setListener(Listener listener) { hear = std::move(listener); }
+    Tally measure(std::int64_t run) const;
+
+    // Heights are sampled every L^2 / HEIGHT_SAMPLES_PER_L2 grains (at least 1).
+    static constexpr std::int64_t HEIGHT_SAMPLES_PER_L2 = 16;
+    static std::int64_t heightInterval(int side);
+
+private:
+    bool stopped() const { return stop && stop->load(std::memory_order_relaxed); }
+
+    Settings settings;
+    const std::atomic<bool> *stop;
+    std::atomic<std::int64_t> *grainsDone;
+    Listener hear;
+};

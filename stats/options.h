@@ -1,0 +1,35 @@
+#pragma once
+
+#include "series.h"
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// The command line:
+//   sandpile-stats [--size L]... [--grains N] [--warmup W] [--seed S] [--runs R]
+//                  [--first-run K] [--threads T] [--csv DIR] [--plot FILE]
+//   sandpile-stats --merge DIR... [--csv DIR] [--plot FILE]
+struct Options
+{
+    // Bad usage; what() is the one-line message.
+    struct UsageError : std::runtime_error {
+        using std::runtime_error::runtime_error;
+    };
+
+    static constexpr int MIN_SIDE = 2;
+    static constexpr int MAX_SIDE = 4096;
+    static constexpr std::int64_t MAX_COUNT = 1000000000000000;   // 10^15: sums stay far from overflow
+    static constexpr std::int64_t MAX_RUNS = 1000000;   // each run is a task held in memory
+    static constexpr int MAX_THREADS = 1024;
+
+    bool help = false;
+    Series::Settings series;
+    std::vector<std::string> merge;   // folders to merge; empty: measure
+    std::string csv;                  // empty: no CSV
+    std::string plot;                 // empty: no plot
+
+    // Throws UsageError. Default threads: all cores.
+    static Options parse(const std::vector<std::string> &arguments);
+    static const char *usage();
+};

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "canvas.h"
+#include "seriesresult.h"
+
+#include <string>
+
+// The log-log plot of the avalanche size distributions of every side, each
+// with its fitted power law over the fit window, labelled axes and a legend.
+namespace Plot {
+
+constexpr int WIDTH = 800;
+constexpr int HEIGHT = 600;
+
+void draw(const SeriesResult &result, Canvas &canvas);
+// Writes a .png (needs a QGuiApplication for its fonts) or a .svg file,
+// whole or not at all. Throws std::runtime_error.
+void write(const SeriesResult &result, const std::string &path);
+
+} // namespace Plot

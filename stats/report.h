@@ -1,0 +1,24 @@
+#pragma once
+
+#include "seriesresult.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The printed report: a header naming the series, then one block per side.
+namespace Report {
+
+// "0-3", "0-1,5,7-9": a set of run indices in increasing order.
+std::string runList(const std::vector<std::int64_t> &runs);
+
+// The first line, printed before the runs start.
+std::string header(std::int64_t seed, const std::vector<std::int64_t> &runs, std::int64_t grainsPerRun);
+
+// The statistics, marked partial when a run was interrupted.
+std::string body(const SeriesResult &result);
+
+// printf into a string, in the C locale's number format.
+std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
+
+} // namespace Report

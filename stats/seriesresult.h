@@ -1,0 +1,29 @@
+#pragma once
+
+#include "tally.h"
+
+#include <cstdint>
+#include <vector>
+
+// The measurements of a series: the same runs on each lattice side.
+struct SeriesResult
+{
+    struct Side {
+        int side = 0;
+        std::int64_t warmup = 0;   // grains dropped unmeasured at the start of each run
+        Tally tally;
+    };
+
+    std::int64_t seed = 1;
+    std::int64_t grainsPerRun = 0;   // grains measured per run, as asked
+    std::vector<Side> sides;         // in the order they were asked for
+
+    std::vector<std::int64_t> runs() const { return sides.empty() ? std::vector<std::int64_t>{} : sides.front().tally.runIndices(); }
+    bool interrupted() const
+    {
+        for (const Side &side : sides)
+            if (side.tally.interrupted())
+                return true;
+        return false;
+    }
+};

@@ -1,0 +1,69 @@
+#include "sidesummary.h"
+
+#include "exactvalues.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double NOT_AVAILABLE = std::numeric_limits<double>::quiet_NaN();
+
+PowerLawFit fitWindow(const Histogram &histogram, std::int64_t xmin, std::int64_t xmax)
+{
+    // A window narrower than a factor of two says nothing about a slope.
+    if (xmax < 2 * xmin)
+        return PowerLawFit::fit(histogram, xmin, xmin - 1);
+    return PowerLawFit::fit(histogram, xmin, xmax);
+}
+
+} // namespace
+
+// The standard error of topplings per grain is by batch means: each run's
+// grains fall into 16 blocks of consecutive grains, long enough that their
+// means are nearly independent (at the default N and L = 149 a block is
+// about 3 L^2 grains; the error agrees with the scatter of the means of
+// independent runs at L = 32 and 149), and blocks of different runs are
+// independent. With blocks of slightly unequal grain
+// counts the ratio estimator's variance is
+//   B/(B-1) sum_b (T_b - m G_b)^2 / G^2,  m = T/G.
+SideSummary::SideSummary(const SeriesResult::Side &measured)
+    : side(measured.side)
+    , warmup(measured.warmup)
+    , runs(int(measured.tally.runs.size()))
+    , interrupted(measured.tally.interrupted())
+    , grains(measured.tally.grains())
+    , avalanches(measured.tally.size.total())
+    , topplings(measured.tally.topplings())
+    , largestSize(measured.tally.size.largest())
+    , largestArea(measured.tally.area.largest())
+    , largestDuration(measured.tally.duration.largest())
+    , exactTopplings(ExactValues::topplingsPerGrain(measured.side))
+{
+    const Tally &tally = measured.tally;
+    topplingsPerGrain = grains > 0 ? double(topplings) / double(grains) : NOT_AVAILABLE;
+
+    long double scatter = 0;
+    for (const Tally::Run &run : tally.runs)
+        for (const Tally::Block &block : run.blocks)
+            if (block.grains > 0) {
+                ++blocks;
+                const long double deviation = block.topplings - (long double)topplingsPerGrain * block.grains;
+                scatter += deviation * deviation;
+            }
+    topplingsError = blocks >= 2 ? double(std::sqrt(scatter * blocks / (blocks - 1)) / grains) : NOT_AVAILABLE;
+
+    const std::uint64_t sampled = tally.heightCount();
+    piles = sampled / (std::uint64_t(side) * std::uint64_t(side));
+    std::uint64_t heightSum = 0;
+    for (std::size_t z = 0; z < heightProbability.size(); ++z) {
+        heightProbability[z] = sampled > 0 ? double(tally.heights[z]) / double(sampled) : NOT_AVAILABLE;
+        heightSum += z * tally.heights[z];
+    }
+    meanHeight = sampled > 0 ? double(heightSum) / double(sampled) : NOT_AVAILABLE;
+
+    const std::int64_t sites = std::int64_t(side) * side;
+    sizeFit = fitWindow(tally.size, SIZE_XMIN, sites / SIZE_CUTOFF_FRACTION);
+    areaFit = fitWindow(tally.area, SIZE_XMIN, sites / SIZE_CUTOFF_FRACTION);
+    durationFit = fitWindow(tally.duration, DURATION_XMIN, side / DURATION_CUTOFF_FRACTION);
+}

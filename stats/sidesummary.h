@@ -1,0 +1,44 @@
+#pragma once
+
+#include "powerlawfit.h"
+#include "seriesresult.h"
+
+#include <array>
+#include <cstdint>
+
+// The statistics of one lattice side, computed from its exact tally: what
+// the report prints and summary.csv holds.
+struct SideSummary
+{
+    explicit SideSummary(const SeriesResult::Side &measured);
+
+    // The fit windows: above the smallest values, where the lattice's
+    // discreteness bends the distribution, and well below the finite-size
+    // cut-off (s and area near L^2, duration near L).
+    static constexpr std::int64_t SIZE_XMIN = 10;
+    static constexpr std::int64_t SIZE_CUTOFF_FRACTION = 10;       // xmax = L^2 / 10
+    static constexpr std::int64_t DURATION_XMIN = 5;
+    static constexpr std::int64_t DURATION_CUTOFF_FRACTION = 2;    // xmax = L / 2
+
+    int side = 0;
+    std::int64_t warmup = 0;
+    int runs = 0;
+    bool interrupted = false;
+    std::int64_t grains = 0;
+    std::uint64_t avalanches = 0;
+    std::int64_t topplings = 0;
+    std::int64_t largestSize = 0;
+    std::int64_t largestArea = 0;
+    std::int64_t largestDuration = 0;
+
+    double topplingsPerGrain = 0;
+    double topplingsError = 0;   // NaN with fewer than two blocks of grains
+    int blocks = 0;
+    double exactTopplings = 0;
+
+    std::uint64_t piles = 0;     // height samples: whole piles
+    double meanHeight = 0;       // NaN with no sample
+    std::array<double, 4> heightProbability{};
+
+    PowerLawFit sizeFit, areaFit, durationFit;
+};

@@ -1,0 +1,75 @@
+#include "tally.h"
+
+#include <algorithm>
+#include <iterator>
+
+bool Tally::merge(const Tally &other)
+{
+    std::vector<Run> joined;
+    const auto byIndex = [](const Run &a, const Run &b) { return a.index < b.index; };
+    std::merge(runs.begin(), runs.end(), other.runs.begin(), other.runs.end(),
+               std::back_inserter(joined), byIndex);
+    const auto same = [](const Run &a, const Run &b) { return a.index == b.index; };
+    if (std::adjacent_find(joined.begin(), joined.end(), same) != joined.end())
+        return false;
+    runs = std::move(joined);
+    size.merge(other.size);
+    area.merge(other.area);
+    duration.merge(other.duration);
+    for (std::size_t z = 0; z < heights.size(); ++z)
+        heights[z] += other.heights[z];
+    return true;
+}
+
+std::int64_t Tally::grains() const
+{
+    std::int64_t sum = 0;
+    for (const Run &run : runs)
+        for (const Block &block : run.blocks)
+            sum += block.grains;
+    return sum;
+}
+
+std::int64_t Tally::topplings() const
+{
+    std::int64_t sum = 0;
+    for (const Run &run : runs)
+        for (const Block &block : run.blocks)
+            sum += block.topplings;
+    return sum;
+}
+
+std::uint64_t Tally::heightCount() const
+{
+    std::uint64_t sum = 0;
+    for (std::uint64_t count : heights)
+        sum += count;
+    return sum;
+}
+
+bool Tally::interrupted() const
+{
+    return std::any_of(runs.begin(), runs.end(), [](const Run &run) { return run.interrupted; });
+}
+
+std::vector<std::int64_t> Tally::runIndices() const
+{
+    std::vector<std::int64_t> indices;
+    for (const Run &run : runs)
+        indices.push_back(run.index);
+    return indices;
+}
+
+bool Tally::operator==(const Tally &other) const
+{
+    const auto sameRun = [](const Run &a, const Run &b) {
+        return a.index == b.index && a.interrupted == b.interrupted
+               && std::equal(a.blocks.begin(), a.blocks.end(), b.blocks.begin(), b.blocks.end(),
+                             [](const Block &x, const Block &y) {
+                                 return x.grains == y.grains && x.topplings == y.topplings;
+                             });
+    };
+    return size == other.size && area == other.area && duration == other.duration
+           && heights == other.heights
+           && std::equal(runs.begin(), runs.end(), other.runs.begin(), other.runs.end(), sameRun);
+}

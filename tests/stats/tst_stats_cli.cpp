@@ -1,0 +1,148 @@
+// The real program: help, bad input, and Ctrl-C.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+struct Outcome {
+    int status;
+    QByteArray out, err;
+};
+
+Outcome runTool(const QStringList &arguments, const QString &folder)
+{
+    QProcess tool;
+    tool.setWorkingDirectory(folder);
+    tool.start(SANDPILE_STATS_EXECUTABLE, arguments);
+    tool.waitForFinished(120000);
+    return {tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1, tool.readAllStandardOutput(),
+            tool.readAllStandardError()};
+}
+
+void writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(contents);
+}
+
+} // namespace
+
+class TestStatsCli : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase()
+    {
+        // Two small series of different seeds, a file, a folder that is not
+        // the tool's and one with a damaged summary.
+        for (const char *seed : {"1", "2"})
+            QCOMPARE(runTool({"--size", "4", "--grains", "100", "--seed", seed, "--csv", QString("seed") + seed},
+                             dir.path())
+                         .status,
+                     0);
+        writeFile(dir.filePath("file"), "x");
+        QVERIFY(QDir(dir.path()).mkdir("empty"));
+        QVERIFY(QDir(dir.path()).mkdir("damaged"));
+        writeFile(dir.filePath("damaged/summary.csv"), "L,seed\n4,1\n");
+    }
+
+    void help()
+    {
+        const Outcome outcome = runTool({"--help"}, dir.path());
+        QCOMPARE(outcome.status, 0);
+        QVERIFY(outcome.out.startsWith("Usage: sandpile-stats"));
+        QVERIFY(outcome.err.isEmpty());
+    }
+
+    void badInput_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("leftAlone");   // a path that must not appear
+        const auto row = [](const char *name, QStringList arguments, int status, QString leftAlone = {}) {
+            QTest::newRow(name) << arguments << status << leftAlone;
+        };
+        row("unknown option", {"--frobnicate"}, 2);
+        row("stray argument", {"149"}, 2);
+        row("size too small", {"--size", "1"}, 2);
+        row("size too large", {"--size", "4097"}, 2);
+        row("size with junk", {"--size", "12abc"}, 2);
+        row("negative size", {"--size", "-5"}, 2);
+        row("size missing", {"--size"}, 2);
+        row("size twice", {"--size", "8", "--size=8"}, 2);
+        row("zero grains", {"--grains", "0"}, 2);
+        row("overflowing grains", {"--grains", "99999999999999999999"}, 2);
+        row("negative warm-up", {"--warmup", "-1"}, 2);
+        row("zero runs", {"--runs", "0"}, 2);
+        row("zero threads", {"--threads", "0"}, 2);
+        row("zero seed", {"--seed", "0"}, 2);
+        row("negative first run", {"--first-run", "-1"}, 2);
+        row("plot format", {"--size", "4", "--plot", "p.gif"}, 2, "p.gif");
+        row("merge without folder", {"--merge"}, 2);
+        row("merge with a size", {"--merge", "seed1", "--size", "4"}, 2);
+        row("unwritable csv folder", {"--size", "4", "--grains", "10", "--csv", "file/out"}, 1, "file/out");
+        row("unwritable plot", {"--size", "4", "--grains", "10", "--plot", "file/p.png"}, 1, "file/p.png");
+        row("merge missing folder", {"--merge", "nowhere"}, 1);
+        row("merge foreign folder", {"--merge", "empty"}, 1);
+        row("merge damaged folder", {"--merge", "damaged"}, 1);
+        row("merge mixed seeds", {"--merge", "seed1", "seed2", "--csv", "mixed"}, 1, "mixed/summary.csv");
+        row("merge a run twice", {"--merge", "seed1", "seed1"}, 1);
+    }
+
+    void badInput()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, leftAlone);
+        const Outcome outcome = runTool(arguments, dir.path());
+        QCOMPARE(outcome.status, status);
+        QVERIFY2(outcome.err.startsWith("sandpile-stats: ") && outcome.err.count('\n') == 1, outcome.err);
+        QVERIFY2(outcome.out.isEmpty() || status == 1, outcome.out);
+        if (!leftAlone.isEmpty())
+            QVERIFY(!QFile::exists(dir.filePath(leftAlone)));
+    }
+
+    void mergesItsOwnFolders()
+    {
+        const Outcome outcome = runTool({"--merge", "seed1"}, dir.path());
+        QCOMPARE(outcome.status, 0);
+        QCOMPARE(outcome.out, runTool({"--size", "4", "--grains", "100"}, dir.path()).out);
+    }
+
+    // Ctrl-C stops the runs at their next avalanche; the report of what was
+    // measured so far is marked partial, and written.
+    void interrupt()
+    {
+        QProcess tool;
+        tool.setWorkingDirectory(dir.path());
+        tool.start(SANDPILE_STATS_EXECUTABLE, {"--size", "32", "--grains", "1000000000000", "--runs", "2",
+                                               "--threads", "2", "--csv", "partial"});
+        // The header line comes out once the handler is in place.
+        QVERIFY(tool.waitForReadyRead(60000));
+        QVERIFY(tool.readLine().startsWith("Bak-Tang-Wiesenfeld sandpile"));
+        QCOMPARE(::kill(pid_t(tool.processId()), SIGINT), 0);
+        QVERIFY(tool.waitForFinished(60000));
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tool.exitCode(), 130);
+        const QByteArray report = tool.readAllStandardOutput();
+        QVERIFY2(report.contains("PARTIAL") && report.contains("(partial)"), report);
+        QFile summary(dir.filePath("partial/summary.csv"));
+        QVERIFY(summary.open(QIODevice::ReadOnly));
+        summary.readLine();
+        QCOMPARE(summary.readLine().split(',').at(5), QByteArray("1"));   // the partial column
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStatsCli)
+#include "tst_stats_cli.moc"

@@ -1,0 +1,193 @@
+// Series of runs: the window's avalanches, determinism whatever the threads,
+// merging, and the files written.
+
+#include "csvfolder.h"
+#include "measurer.h"
+#include "plot.h"
+#include "report.h"
+#include "series.h"
+#include "sandpile/model/graindriver.h"
+
+#include <QImage>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+Series::Settings smallSeries(std::int64_t firstRun, std::int64_t runs, int threads)
+{
+    Series::Settings settings;
+    settings.sides = {5, 16};
+    settings.grains = 20000;
+    settings.firstRun = firstRun;
+    settings.runs = runs;
+    settings.threads = threads;
+    return settings;
+}
+
+// Everything the tool prints and writes for a result, as one text.
+std::string everything(const SeriesResult &result)
+{
+    std::string text = Report::header(result.seed, result.runs(), result.grainsPerRun) + Report::body(result)
+                       + CsvFolder::summaryCsv(result);
+    for (const SeriesResult::Side &side : result.sides)
+        text += CsvFolder::distributionCsv(side.tally.size) + CsvFolder::distributionCsv(side.tally.area)
+                + CsvFolder::distributionCsv(side.tally.duration) + CsvFolder::rawCsv(side.tally);
+    return text;
+}
+
+std::string fileText(const QString &path)
+{
+    std::ifstream file(path.toStdString(), std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+class TestStatsSeries : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // With the default seed and no warm-up, the tool sees the avalanches
+    // the window's driver makes tick by tick from its starting pile.
+    void firstAvalanchesAreTheWindows()
+    {
+        constexpr int AVALANCHES = 200;
+        std::vector<std::int64_t> sizes, durations;
+        std::atomic<bool> stop{false};
+        Measurer stopping({149, 1000000, 0, Random::DEFAULT_SEED}, &stop);
+        stopping.setListener([&](std::int64_t size, std::int64_t, std::int64_t duration) {
+            sizes.push_back(size);
+            durations.push_back(duration);
+            if (int(sizes.size()) == AVALANCHES)
+                stop = true;
+        });
+        const Tally tally = stopping.measure(0);
+        QVERIFY(tally.interrupted());
+        QCOMPARE(int(sizes.size()), AVALANCHES);
+
+        SandpileModel model(149);
+        GrainDriver driver(model);
+        driver.reinitialise();
+        SandpileObserver none;
+        std::vector<std::int64_t> windowSizes, windowDurations;
+        std::int64_t sweeps = 0;
+        while (int(windowSizes.size()) < AVALANCHES) {
+            const GrainDriver::Tick tick = driver.tick(none);
+            sweeps = tick.dropped ? 1 : sweeps + 1;
+            if (!model.avalancheInProgress()) {
+                windowSizes.push_back(model.avalancheSize());
+                windowDurations.push_back(sweeps);
+            }
+        }
+        QCOMPARE(sizes, windowSizes);
+        QCOMPARE(durations, windowDurations);
+        QCOMPARE(sizes[2], std::int64_t(9));
+        QCOMPARE(durations[2], std::int64_t(7));
+    }
+
+    void sameOutputWhateverTheThreads()
+    {
+        const std::string one = everything(Series::run(smallSeries(0, 4, 1)));
+        QCOMPARE(everything(Series::run(smallSeries(0, 4, 2))), one);
+        QCOMPARE(everything(Series::run(smallSeries(0, 4, 3))), one);
+        // Another seed is another series.
+        Series::Settings other = smallSeries(0, 4, 2);
+        other.seed = 2;
+        QVERIFY(everything(Series::run(other)) != one);
+    }
+
+    // Two halves of a series, merged from their folders, give the whole
+    // series' report and files byte for byte.
+    void mergedHalvesEqualTheWhole()
+    {
+        QTemporaryDir dir;
+        const QString whole = dir.filePath("whole"), first = dir.filePath("first"),
+                      second = dir.filePath("second"), merged = dir.filePath("merged");
+        for (const QString &folder : {whole, first, second, merged})
+            QVERIFY(QDir().mkpath(folder));
+        const SeriesResult all = Series::run(smallSeries(0, 4, 2));
+        CsvFolder::write(all, whole.toStdString());
+        CsvFolder::write(Series::run(smallSeries(0, 2, 2)), first.toStdString());
+        CsvFolder::write(Series::run(smallSeries(2, 2, 1)), second.toStdString());
+
+        const SeriesResult joined = CsvFolder::merge({second.toStdString(), first.toStdString()});
+        QCOMPARE(everything(joined), everything(all));
+        CsvFolder::write(joined, merged.toStdString());
+        const QStringList files = QDir(whole).entryList(QDir::Files);
+        QCOMPARE(files.size(), 1 + 4 * 2);
+        QCOMPARE(QDir(merged).entryList(QDir::Files), files);
+        for (const QString &name : files)
+            QVERIFY2(fileText(whole + "/" + name) == fileText(merged + "/" + name), qPrintable(name));
+
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, CsvFolder::merge({first.toStdString(), first.toStdString()}));
+    }
+
+    void distributionColumns()
+    {
+        const SeriesResult result = Series::run(smallSeries(0, 1, 1));
+        const Histogram &sizes = result.sides.back().tally.size;
+        std::istringstream csv(CsvFolder::distributionCsv(sizes));
+        std::string line;
+        std::getline(csv, line);
+        QCOMPARE(line, std::string("bin_low,bin_high,count,density"));
+        long long expectedLow = 1, lastLow = 0, total = 0;
+        double probability = 0;
+        while (std::getline(csv, line)) {
+            long long low, high, count;
+            double density;
+            QCOMPARE(std::sscanf(line.c_str(), "%lld,%lld,%lld,%lf", &low, &high, &count, &density), 4);
+            QCOMPARE(low, expectedLow);
+            QVERIFY(high >= low);
+            lastLow = low;
+            expectedLow = high + 1;
+            total += count;
+            probability += density * double(high - low + 1);
+        }
+        QCOMPARE(std::uint64_t(total), sizes.total());
+        QVERIFY(lastLow <= sizes.largest() && sizes.largest() < expectedLow);   // the last bin holds the largest
+        QVERIFY(std::fabs(probability - 1) < 1e-4);
+    }
+
+    void plots()
+    {
+        Series::Settings settings = smallSeries(0, 1, 2);
+        settings.sides = {32, 48};
+        const SeriesResult result = Series::run(settings);
+        QTemporaryDir dir;
+
+        const QString png = dir.filePath("p.png");
+        Plot::write(result, png.toStdString());
+        const QImage image(png);
+        QCOMPARE(image.size(), QSize(Plot::WIDTH, Plot::HEIGHT));
+        int drawn = 0;   // coloured pixels of the curves inside the frame
+        for (int y = 60; y < Plot::HEIGHT - 80; ++y)
+            for (int x = 100; x < Plot::WIDTH - 40; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                drawn += std::abs(c.red() - c.blue()) > 60 || std::abs(c.green() - c.blue()) > 60;
+            }
+        QVERIFY2(drawn > 500, qPrintable(QString::number(drawn)));
+
+        const QString svg = dir.filePath("p.svg");
+        Plot::write(result, svg.toStdString());
+        QFile file(svg);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        int polylines = 0;
+        while (!xml.atEnd())
+            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("polyline"))
+                ++polylines;
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QVERIFY(polylines > 10);
+    }
+};
+
+QTEST_MAIN(TestStatsSeries)
+#include "tst_stats_series.moc"
