@@ -24,7 +24,7 @@ public:
     static constexpr int CELL = 4;   // side of one site's square
 
     // What a square shows: the heights 0 to 3 are their own shades.
-    enum Shade : uchar { Toppling = 4, Burnt, SHADE_COUNT };
+    enum Shade : uchar { Toppling = Lattice::TOPPLING_HEIGHT, Burnt, SHADE_COUNT };
     static uchar shadeOfHeight(int height) { return uchar(std::clamp(height, 0, int(Toppling))); }
 
     // Paints every change of a pile into the picture as it happens.

@@ -79,7 +79,7 @@ Sandpile::~Sandpile() = default;
 void Sandpile::setClock(Clock clock)
 {
     now = std::move(clock);
-    lastPresented = lastSlowTick = now();
+    lastPresented = lastSweep = now();
 }
 
 bool Sandpile::isTicking() const
@@ -129,6 +129,8 @@ void Sandpile::slotSpeed(int value)
 {
     if (value < GrainDriver::Fast || value > GrainDriver::Pause)
         return;
+    if (value == GrainDriver::Slow && driver.speed() != GrainDriver::Slow)
+        lastSweep = now();   // the first slow sweep waits too
     driver.setSpeed(GrainDriver::Speed(value));
     presentChanges();
     scheduleTicks();
@@ -158,12 +160,19 @@ void Sandpile::mousePressEvent(QMouseEvent *event)
 // resting, and every slow tick, present at once.
 void Sandpile::sprinkle()
 {
-    if (driver.speed() == GrainDriver::Slow && !slowTickDue())
+    if (slowSweepWait() > 0) {   // a timer that fired early
+        scheduleTicks();
         return;
+    }
     const qint64 sliceEnd = now() + SLICE_NS;
     for (;;) {
-        runTick();
-        if (driver.speed() != GrainDriver::Fast || driver.isResting())
+        const GrainDriver::Tick did = runTick();
+        if (driver.speed() == GrainDriver::Slow) {
+            if (did.swept)
+                lastSweep = now();
+            break;
+        }
+        if (driver.isResting())
             break;
         const qint64 time = now();
         if (time - lastPresented >= frameInterval)
@@ -177,43 +186,39 @@ void Sandpile::sprinkle()
     scheduleTicks();
 }
 
-// The timer's interval is only a lower bound on most platforms' promise;
-// a slow tick that comes early waits for the rest of its interval.
-bool Sandpile::slowTickDue()
+// How long the next tick must wait: running slow, a tick that sweeps comes
+// SLOW_SWEEP_MS after the last sweep; any other tick may come at once.
+qint64 Sandpile::slowSweepWait()
 {
-    constexpr qint64 SLOW_TICK_NS = qint64(SLOW_TICK_MS) * 1'000'000;
-    const qint64 left = lastSlowTick + SLOW_TICK_NS - now();
-    if (left > 0) {
-        timer->start(int((left + 999'999) / 1'000'000));
-        return false;
-    }
-    lastSlowTick = now();
-    return true;
+    if (driver.speed() != GrainDriver::Slow || !driver.nextTickSweeps())
+        return 0;
+    constexpr qint64 SLOW_SWEEP_NS = qint64(SLOW_SWEEP_MS) * 1'000'000;
+    return std::max<qint64>(0, lastSweep + SLOW_SWEEP_NS - now());
 }
 
 // One tick: one call of the grain driver. The burning test paints even
 // while the display is off.
-void Sandpile::runTick()
+GrainDriver::Tick Sandpile::runTick()
 {
     LatticeImage::Painter painter{{}, picture};
     SandpileObserver nobody;
     const GrainDriver::Tick did = displayOn || driver.nextTickBurns() ? driver.tick(painter)
                                                                       : driver.tick(nobody);
     showStatistics(did);
+    return did;
 }
 
-// Runs the clock when a tick can change something: at once when fast, a
-// slow tick's interval after the last when slow.
+// Runs the clock when a tick can change something: at once, or when a slow
+// sweep is due. A timer may fire a little early; the tick then waits on.
 void Sandpile::scheduleTicks()
 {
     if (driver.isResting()) {
         timer->stop();
         return;
     }
-    const bool slow = driver.speed() == GrainDriver::Slow;
-    timer->setTimerType(slow ? Qt::PreciseTimer : Qt::CoarseTimer);
-    const int interval = slow ? SLOW_TICK_MS : 0;
-    if (!timer->isActive() || (timer->interval() == 0) != (interval == 0))
+    const int interval = int((slowSweepWait() + 999'999) / 1'000'000);   // rounded up to ms
+    timer->setTimerType(interval > 0 ? Qt::PreciseTimer : Qt::CoarseTimer);
+    if (!timer->isActive() || timer->interval() != interval)
         timer->start(interval);
 }
 

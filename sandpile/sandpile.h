@@ -22,8 +22,8 @@ class Readout;
 // the simulation rests and starts again when a control or a press ends the
 // rest. Running fast, it runs ticks in short slices between which the event
 // loop handles input and paints, and presents at most one frame per refresh
-// of the screen, each showing the pile at a tick boundary. Running slow, it
-// ticks once every SLOW_TICK_MS.
+// of the screen, each showing the pile at a tick boundary. Running slow,
+// each sweep comes SLOW_SWEEP_MS after the last; other ticks come at once.
 class Sandpile : public QWidget
 {
     Q_OBJECT
@@ -31,7 +31,7 @@ class Sandpile : public QWidget
 public:
     static constexpr int SIDE = 149;                     // sites per row and column
     static constexpr QPoint LATTICE_ORIGIN{200, 0};      // the picture's top-left corner
-    static constexpr int SLOW_TICK_MS = 100;
+    static constexpr int SLOW_SWEEP_MS = 100;
     static constexpr qint64 SLICE_NS = 1'000'000;        // the longest run of ticks
     static constexpr qint64 DEFAULT_FRAME_NS = 16'666'667;   // 60 frames a second
 
@@ -42,7 +42,7 @@ public:
     const SandpileModel &model() const { return pile; }
 
     // A monotonic time source in nanoseconds for the clock's slices, frames
-    // and slow ticks; a steady clock unless replaced, for example by a test
+    // and slow sweeps; a steady clock unless replaced, for example by a test
     // that sets the pace itself.
     using Clock = std::function<qint64()>;
     void setClock(Clock clock);
@@ -71,13 +71,13 @@ protected:
 
 private:
     void reinitialise();
-    void runTick();
+    GrainDriver::Tick runTick();
     void showStatistics(GrainDriver::Tick did);
     void showStartingStatistics();
     void drawLattice();
     void presentChanges();
     void scheduleTicks();
-    bool slowTickDue();
+    qint64 slowSweepWait();
 
     SandpileModel pile{SIDE};
     GrainDriver driver{pile};
@@ -93,5 +93,5 @@ private:
     Clock now;
     qint64 frameInterval = DEFAULT_FRAME_NS;
     qint64 lastPresented = 0;
-    qint64 lastSlowTick = 0;
+    qint64 lastSweep = 0;   // of the last slow sweep, or when slow was chosen
 };

@@ -11,6 +11,20 @@ bool GrainDriver::setRunningStyle(RunningStyle newStyle)
     return !keepsPile;
 }
 
+bool GrainDriver::nextTickSweeps() const
+{
+    if (pace == Pause)
+        return false;
+    if (pile.avalancheInProgress() || isFractalsand())
+        return true;
+    if (burnDown)
+        return false;
+    if (style == SandpileModel::RunFree)
+        return true;
+    const int site = pile.selectedSite();
+    return site >= 0 && pile.z()[site] == Lattice::MAX_STABLE_HEIGHT;
+}
+
 bool GrainDriver::isResting() const
 {
     if (pace == Pause)

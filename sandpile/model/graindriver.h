@@ -38,6 +38,9 @@ public:
 
     // Whether no tick can change anything until the user does something.
     bool isResting() const;
+    // Whether the next tick sweeps: advances an avalanche, or drops grains
+    // that start one.
+    bool nextTickSweeps() const;
     // Whether the next tick runs the burning test.
     bool nextTickBurns() const
     {

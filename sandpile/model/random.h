@@ -11,7 +11,8 @@ public:
     static constexpr int MODULUS = 2147483647;   // 2^31 - 1
     static constexpr int DEFAULT_SEED = 1;
 
-    // Any int is accepted: it is brought into the generator's range 1..2^31-2.
+    // Any seed is accepted: it is brought into the generator's range
+    // 1..2^31-2 (0 and the multiples of the modulus become 1).
     explicit Random(std::int64_t seed = DEFAULT_SEED) { setSeed(seed); }
 
     // Returns a number in [0, 1) and advances the seed.

@@ -2,24 +2,12 @@
 
 #include "lattice.h"
 #include "random.h"
+#include "sandpileobserver.h"
 
 #include <cassert>
 #include <cstdint>
 #include <utility>
 #include <vector>
-
-// What a view hears of the pile as it changes. The model calls these
-// statically (observers are template arguments), so an observer that
-// overrides nothing costs nothing.
-struct SandpileObserver
-{
-    // A site lost four grains and now holds height.
-    void toppled(int /*site*/, int /*height*/) {}
-    // A site gained one grain, dropped on it or given by a neighbour.
-    void received(int /*site*/, int /*height*/) {}
-    // A site burnt in the burning test.
-    void burnt(int /*site*/) {}
-};
 
 // The Bak-Tang-Wiesenfeld sandpile on an L x L lattice with open
 // boundaries. Each site holds a height z; a site holding more than three

@@ -332,7 +332,7 @@ private slots:
         for (int row = 64; row <= 84; ++row)
             for (int column = 64; column <= 84; ++column)
                 patterned += heightShown(screen, row * 149 + column) != flatHeight;
-        QVERIFY(patterned >= 5);   // the centre has toppled onto its neighbours
+        QVERIFY(patterned >= 4);   // the centre has toppled onto its neighbours
         QCOMPARE(litSegmentPixels(screen, GRAINS_READOUT), 0);
         quitWithTheButton();
     }
