@@ -22,16 +22,7 @@ class ClockTest : public QObject
     std::unique_ptr<Sandpile> sandpile;
 
     // The same pile driven without a widget, to tell what the next tick must do.
-    struct Twin {
-        SandpileModel model{WidgetGeometry::L};
-        GrainDriver driver{model};
-        Twin() { model.reinitialise(SandpileModel::RunFree); }
-        void tick()
-        {
-            SandpileObserver nobody;
-            driver.tick(nobody);
-        }
-    };
+    using Twin = ModelTest::Program;
 
     static bool samePile(const SandpileModel &a, const SandpileModel &b)
     {

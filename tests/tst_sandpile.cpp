@@ -4,49 +4,12 @@
 
 #include <QtTest>
 
-#include <cmath>
-#include <map>
-
 using namespace WidgetGeometry;
-
-namespace {
-
-constexpr int CENTRE = (L / 2) * L + L / 2;
-const char *const READOUTS[] = {"grainsLCD", "slopeLCD", "sLCD", "largestLCD"};
-
-// Sites whose height differs between two piles, with the change.
-std::map<int, int> changes(const std::vector<int> &before, const std::vector<int> &after)
-{
-    std::map<int, int> changed;
-    for (int i = 0; i < N; ++i)
-        if (before[i] != after[i])
-            changed[i] = after[i] - before[i];
-    return changed;
-}
-
-// The changes made by grains dropped on a site that then topples alone.
-std::map<int, int> toppling(int site, int grainsDropped)
-{
-    std::map<int, int> changed;
-    if (grainsDropped != 4)
-        changed[site] = grainsDropped - 4;
-    for (int n : neighboursOf(site))
-        changed[n] += 1;
-    return changed;
-}
-
-double averageHeight(const std::vector<int> &z)
-{
-    long long sum = 0;
-    for (int h : z)
-        sum += h;
-    return sum / double(N);
-}
-
-} // namespace
 
 // The lattice widget as a user meets it: what each tick shows on the
 // read-outs and the picture, presses on the picture, and the controls.
+// What a tick does to the pile is the engine's, tested on its own; here
+// the read-outs and the picture are held against the pile the widget has.
 class SandpileTest : public QObject
 {
     Q_OBJECT
@@ -55,7 +18,7 @@ class SandpileTest : public QObject
 
     const SandpileModel &pile() const { return sandpile->model(); }
 
-    // The four read-outs, top to bottom, as numbers.
+    // The read-outs, top to bottom, as numbers.
     QList<double> shown() const
     {
         QList<double> values;
@@ -72,6 +35,11 @@ class SandpileTest : public QObject
     }
     // What a fresh pile shows: no grains, its average height, no avalanche.
     void checkFreshReadouts() { checkShown(0, averageHeight(pile().z()), 0, 0); }
+    bool allBlank() const
+    {
+        return std::all_of(std::begin(READOUTS), std::end(READOUTS),
+                           [this](const char *name) { return lcdIsBlank(*sandpile, name); });
+    }
 
     void chooseStyle(SandpileModel::RunningStyle style) { choose(*sandpile, "slotRunningStyle", style); }
     void chooseSpeed(GrainDriver::Speed speed) { choose(*sandpile, "slotSpeed", speed); }
@@ -107,105 +75,56 @@ private slots:
     void freshProgramShowsItsStartingPile()
     {
         checkFreshReadouts();
-        QCOMPARE(pile().frontCount(), 0);
-        QCOMPARE(pile().selectedSite(), -1);
         QVERIFY(showsItsPile(*sandpile));
     }
 
+    // Each of the first ten ticks (lone topplings at ticks 1 and 2, an
+    // avalanche over ticks 3 to 9, five grains at tick 10) is shown as it
+    // happens: the grains, s and the largest avalanche follow the pile
+    // sweep by sweep, and the slope, no grain being a hundredth, stays.
     void firstTenTicksOfAFreshProgram()
     {
         const double slope = averageHeight(pile().z());
-        std::vector<int> before = pile().z();
-
-        // Ticks 1 and 2: one grain each on a site at 3, which topples alone.
-        int grains = 0;
-        for (int site : {13687, 12876}) {
-            QCOMPARE(before[site], 3);
-            ++grains;
+        const int grains[10] = {1, 2, 3, 3, 3, 3, 3, 3, 3, 8};
+        for (int t = 1; t <= 10; ++t) {
             tick(*sandpile);
-            const std::vector<int> after = pile().z();
-            QCOMPARE(changes(before, after), toppling(site, 1));
-            QCOMPARE(pile().frontCount(), 0);
-            checkShown(grains, slope, 1, 1);
+            checkShown(grains[t - 1], slope, pile().avalancheSize(), pile().largestAvalanche());
             QVERIFY(showsItsPile(*sandpile));
-            before = after;
+            if (t == 9)
+                checkShown(3, slope, 9, 9);
         }
-
-        // Tick 3 drops a grain on 7917 and starts an avalanche of 9
-        // topplings in 7 sweeps, one per tick up to tick 9; s and the
-        // largest avalanche follow it sweep by sweep.
-        QCOMPARE(before[7917], 3);
-        for (int t = 3; t <= 9; ++t) {
-            tick(*sandpile);
-            QCOMPARE(pile().frontCount() > 0, t < 9);
-            const double s = pile().avalancheSize();
-            checkShown(3, slope, s, std::max(1.0, s));
-            QVERIFY(showsItsPile(*sandpile));
-        }
-        checkShown(3, slope, 9, 9);
-
-        // Tick 10: five grains, the last reaching 4.
-        before = pile().z();
-        QCOMPARE(before[15410], 3);
-        tick(*sandpile);
-        const std::map<int, int> changed = changes(before, pile().z());
-        for (int site : {20670, 2141, 6173, 4558})
-            QCOMPARE(changed.at(site), 1);
-        QVERIFY(pile().z()[15410] < 3);
-        checkShown(8, slope, pile().avalancheSize(), std::max(9.0, double(pile().avalancheSize())));
-        QVERIFY(showsItsPile(*sandpile));
     }
 
-    void fractalsandGrowsFromTheCentreOfAFlatPile_data()
+    // A fractalsand pile is shown as soon as it is chosen, and the
+    // read-outs keep what they showed; the first tick blanks them, and
+    // they stay blank through its avalanches, with Burn down or not.
+    void fractalsandBlanksTheReadouts_data()
     {
         QTest::addColumn<int>("style");
-        QTest::addColumn<int>("flatHeight");
-        QTest::newRow("fractalsand 0") << int(SandpileModel::Fractalsand0) << 0;
-        QTest::newRow("fractalsand 1") << int(SandpileModel::Fractalsand1) << 1;
-        QTest::newRow("fractalsand 2") << int(SandpileModel::Fractalsand2) << 2;
+        QTest::newRow("fractalsand 0") << int(SandpileModel::Fractalsand0);
+        QTest::newRow("fractalsand 1") << int(SandpileModel::Fractalsand1);
+        QTest::newRow("fractalsand 2") << int(SandpileModel::Fractalsand2);
     }
-    void fractalsandGrowsFromTheCentreOfAFlatPile()
+    void fractalsandBlanksTheReadouts()
     {
         QFETCH(int, style);
-        QFETCH(int, flatHeight);
         ticks(3);   // in the middle of an avalanche
         QVERIFY(pile().avalancheInProgress());
         const QList<double> before = shown();
-
-        // The flat pile, shown at once; the read-outs keep what they showed.
         chooseStyle(SandpileModel::RunningStyle(style));
-        const std::vector<int> flat(N, flatHeight);
-        QCOMPARE(pile().z(), flat);
-        QCOMPARE(pile().frontCount(), 0);
         checkShown(before[0], before[1], before[2], before[3]);
         QVERIFY(showsItsPile(*sandpile));
 
-        // The first tick drops 4 - h grains on the centre, which topples
-        // once, and blanks every read-out.
-        tick(*sandpile);
-        QCOMPARE(changes(flat, pile().z()), toppling(CENTRE, 4 - flatHeight));
-        QCOMPARE(pile().frontCount(), 0);
-        for (const char *name : READOUTS)
-            QVERIFY2(lcdIsBlank(*sandpile, name), name);
-        QVERIFY(showsItsPile(*sandpile));
-
-        // Choosing the style again keeps its pile. Burn changes nothing in
-        // these styles, and the read-outs stay blank through the avalanches.
-        const std::vector<int> grown = pile().z();
-        chooseStyle(SandpileModel::RunningStyle(style));
-        QCOMPARE(pile().z(), grown);
-        toggle(*sandpile, "slotBurn", true);
         int sweepsSeen = 0;
         for (int t = 0; t < 40; ++t) {
-            const std::vector<int> previous = pile().z();
+            if (t == 20)
+                toggle(*sandpile, "slotBurn", true);
             sweepsSeen += pile().avalancheInProgress();
             tick(*sandpile);
-            QVERIFY(pile().z() != previous);
-            for (const char *name : READOUTS)
-                QVERIFY2(lcdIsBlank(*sandpile, name), name);
+            QVERIFY(allBlank());
+            QVERIFY(showsItsPile(*sandpile));
         }
         QVERIFY(sweepsSeen > 0);
-        QVERIFY(showsItsPile(*sandpile));
     }
 
     void pressOnThePictureSelectsTheSiteUnderIt_data()
@@ -244,25 +163,18 @@ private slots:
         QCOMPARE(pile().selectedSite(), -1);
     }
 
-    void sprinkleDropsOneGrainWhereClickedAndOnlyThen()
+    // In "sprinkle" the next tick drops a grain where the user pressed,
+    // and the read-outs and the square show it.
+    void sprinkleDropsOneGrainWhereClicked()
     {
         chooseStyle(SandpileModel::Sprinkle);
-        const std::vector<int> before = pile().z();
-        const QList<double> readouts = shown();
-        tick(*sandpile);   // nothing pending: nothing happens
-        QCOMPARE(pile().z(), before);
-        QCOMPARE(shown(), readouts);
-
+        const double slope = averageHeight(pile().z());
         const int site = 3;   // height 1 in the starting pile
-        QCOMPARE(before[site], 1);
-        pressAt(*sandpile, pointOf(150));
-        dropOn(site);   // a new press replaces the pending one
-        QCOMPARE(changes(before, pile().z()), (std::map<int, int>{{site, 1}}));
-        QCOMPARE(pile().selectedSite(), -1);
-        checkShown(1, readouts[1], 0, 0);
+        QCOMPARE(pile().z()[site], 1);
+        dropOn(site);
+        QCOMPARE(pile().z()[site], 2);
+        checkShown(1, slope, 0, 0);
         QCOMPARE(squareColour(screenOf(*sandpile), site), QColor(Qt::lightGray));
-        tick(*sandpile);
-        QCOMPARE(pile().grainsAdded(), 1);
     }
 
     void slopeFollowsOnlyTheAvalanchesOfEveryHundredthGrain()
@@ -300,52 +212,32 @@ private slots:
         QVERIFY(averageHeight(pile().z()) != after100);
     }
 
-    void pauseHoldsEverythingIncludingAPendingGrainAndAnAvalanche()
+    // Paused, ticks change nothing on the screen; any other speed resumes.
+    void pauseHoldsWhatIsShown()
     {
         ticks(3);   // an avalanche of 7 sweeps has begun
-        QVERIFY(pile().avalancheInProgress());
         chooseSpeed(GrainDriver::Pause);
-        const std::vector<int> before = pile().z();
-        const std::vector<int> front = pile().front();
+        const QImage screen = screenOf(*sandpile);
         const QList<double> readouts = shown();
         ticks(10);
-        QCOMPARE(pile().z(), before);
-        QCOMPARE(pile().front(), front);
         QCOMPARE(shown(), readouts);
-        chooseSpeed(GrainDriver::Fast);
+        QCOMPARE(screenOf(*sandpile), screen);
+        chooseSpeed(GrainDriver::Slow);
         tick(*sandpile);
-        QVERIFY(pile().z() != before);
-        tickUntilAvalancheEnds(*sandpile);
-
-        chooseStyle(SandpileModel::Sprinkle);
-        int site = 0;
-        while (pile().z()[site] != 3)
-            ++site;
-        pressAt(*sandpile, pointOf(site));
-        chooseSpeed(GrainDriver::Pause);
-        const std::vector<int> held = pile().z();
-        const qint64 grains = pile().grainsAdded();
-        ticks(10);
-        QCOMPARE(pile().z(), held);
-        QCOMPARE(pile().selectedSite(), site);
-        chooseSpeed(GrainDriver::Slow);   // any speed but pause resumes
-        tick(*sandpile);
-        QCOMPARE(pile().grainsAdded(), grains + 1);
-        QCOMPARE(pile().selectedSite(), -1);
-        QVERIFY(pile().avalancheSize() >= 1);
-        QCOMPARE(lcdValue(*sandpile, "grainsLCD"), double(grains + 1));
+        QVERIFY(screenOf(*sandpile) != screen);
+        checkShown(3, readouts[1], pile().avalancheSize(), pile().largestAvalanche());
+        QVERIFY(showsItsPile(*sandpile));
     }
 
     void displayOffFreezesThePictureAndSButNotTheOtherStatistics()
     {
         ticks(3);
-        const QRect picture(LATTICE_X, 0, L * CELL, L * CELL);
-        const QImage frozen = screenOf(*sandpile).copy(picture);
+        const QImage frozen = screenOf(*sandpile).copy(picture());
         const double s = lcdValue(*sandpile, "sLCD");
         toggle(*sandpile, "slotDisplay", false);
         ticks(20);
         tickUntilAvalancheEnds(*sandpile);
-        QCOMPARE(screenOf(*sandpile).copy(picture), frozen);
+        QCOMPARE(screenOf(*sandpile).copy(picture()), frozen);
         QVERIFY(pile().largestAvalanche() >= 9);
         QCOMPARE(shown()[0], double(pile().grainsAdded()));
         QCOMPARE(shown()[2], s);   // not written while the display is off
@@ -357,72 +249,63 @@ private slots:
         QCOMPARE(shown()[2], s);
 
         // With the display off, a new pile is still shown at once, with its
-        // read-outs.
+        // read-outs, and so are the burning test and its release.
         toggle(*sandpile, "slotDisplay", false);
         ticks(5);
         startAgain();
         QVERIFY(showsItsPile(*sandpile));
         checkFreshReadouts();
+        toggle(*sandpile, "slotBurn", true);
+        tick(*sandpile);
+        QCOMPARE(firstSiteMisshowingTheBurn(screenOf(*sandpile), pile()), -1);
+        toggle(*sandpile, "slotBurn", false);
+        QVERIFY(showsItsPile(*sandpile));
         chooseStyle(SandpileModel::Fractalsand1);
         QVERIFY(showsItsPile(*sandpile));
     }
 
-    void styleChangesKeepOrRefillThePile()
+    // Between "run free" and "sprinkle" the screen stays as it was; a new
+    // pile is shown at once, with fresh read-outs in the random styles. A
+    // style the controls do not offer changes nothing.
+    void styleChangesKeepOrRefreshTheScreen()
     {
         ticks(4);   // in the middle of an avalanche
         QVERIFY(pile().avalancheInProgress());
-        const std::vector<int> z = pile().z();
-        const std::vector<int> front = pile().front();
-        const qint64 grains = pile().grainsAdded();
-        const QList<double> readouts = shown();
-
-        // run free <-> sprinkle continues the same pile, avalanche and counts.
+        const QImage screen = screenOf(*sandpile);
         chooseStyle(SandpileModel::Sprinkle);
         chooseStyle(SandpileModel::RunFree);
-        QCOMPARE(pile().z(), z);
-        QCOMPARE(pile().front(), front);
-        QCOMPARE(pile().grainsAdded(), grains);
-        QCOMPARE(shown(), readouts);
+        QCOMPARE(screenOf(*sandpile), screen);
 
-        // Any other style abandons the avalanche for its own pile.
         chooseStyle(SandpileModel::Fractalsand1);
-        QCOMPARE(pile().frontCount(), 0);
-        QCOMPARE(pile().z(), std::vector<int>(N, 1));
-
-        // Back to run free: a fresh random pile with fresh read-outs.
+        QVERIFY(showsItsPile(*sandpile));
         chooseStyle(SandpileModel::RunFree);
-        QVERIFY(pile().z() != z);
-        for (int h : pile().z())
-            QVERIFY(h >= 0 && h <= 3);
         checkFreshReadouts();
         QVERIFY(showsItsPile(*sandpile));
 
-        // A style the controls do not offer changes nothing.
         const std::vector<int> fresh = pile().z();
         chooseStyle(SandpileModel::RunningStyle(5));
         chooseStyle(SandpileModel::RunningStyle(-1));
         QCOMPARE(pile().z(), fresh);
     }
 
-    void reinitialisingEndsAnAvalancheAndClearsAPendingGrain()
+    // Re-initialising, even in an avalanche with a grain pending, shows a
+    // new pile and fresh read-outs at once.
+    void reinitialisingShowsANewPile()
     {
         ticks(4);
         QVERIFY(pile().avalancheInProgress());
         chooseStyle(SandpileModel::Sprinkle);
         pressAt(*sandpile, pointOf(5));
-        QCOMPARE(pile().selectedSite(), 5);
         const std::vector<int> before = pile().z();
         startAgain();
         QCOMPARE(pile().frontCount(), 0);
         QCOMPARE(pile().selectedSite(), -1);
         QVERIFY(pile().z() != before);
-        for (int h : pile().z())
-            QVERIFY(h >= 0 && h <= 3);
         checkFreshReadouts();
         QVERIFY(showsItsPile(*sandpile));
     }
 
-    void burnShowsTheBurntSitesAndLeavesThePileAlone()
+    void burnShowsTheBurntSitesUntilReleased()
     {
         // Pressed during an avalanche: the test waits for its last sweep.
         ticks(3);
@@ -432,7 +315,6 @@ private slots:
             QVERIFY(showsItsPile(*sandpile));
         }
         const std::vector<int> z = pile().z();
-        const qint64 grains = pile().grainsAdded();
         const QList<double> readouts = shown();
 
         // What the test paints: burnt sites yellow, the others in the
@@ -451,39 +333,17 @@ private slots:
         QCOMPARE(firstSiteMisshowingTheBurn(screen, pile()), -1);
         int burnt = 0;
         for (int i = 0; i < N; ++i) {
-            QCOMPARE(pile().isBurnt(i), copy.isBurnt(i));
             burnt += pile().isBurnt(i);
             if (!pile().isBurnt(i))
                 QCOMPARE(squareColour(screen, i), colourOfHeight(painted.height[i]));
         }
         QVERIFY(burnt > 0 && burnt < N);
 
-        // The pile and its read-outs stay; the test runs once; no grain falls.
-        ticks(5);
-        QCOMPARE(pile().z(), z);
-        QCOMPARE(pile().grainsAdded(), grains);
+        // The read-outs stay, and so does the picture while Burn is held;
+        // released, the picture shows the heights again.
         QCOMPARE(shown(), readouts);
+        ticks(5);
         QCOMPARE(screenOf(*sandpile), screen);
-
-        // Released: the heights come back and the next tick drops grains.
-        toggle(*sandpile, "slotBurn", false);
-        QVERIFY(showsItsPile(*sandpile));
-        tick(*sandpile);
-        QVERIFY(pile().grainsAdded() > grains);
-    }
-
-    void pileDrivenToItsSteadyStateBurnsEntirelyEvenWithTheDisplayOff()
-    {
-        toggle(*sandpile, "slotDisplay", false);
-        Ticker ticker(*sandpile);
-        while (pile().grainsAdded() < 60000 || pile().avalancheInProgress())
-            QVERIFY(ticker());
-        toggle(*sandpile, "slotBurn", true);
-        tick(*sandpile);
-        for (int i = 0; i < N; ++i)
-            QVERIFY(pile().isBurnt(i));
-        QCOMPARE(firstSiteMisshowingTheBurn(screenOf(*sandpile), pile()), -1);
-        // Released, even with the display off, the picture shows the heights.
         toggle(*sandpile, "slotBurn", false);
         QVERIFY(showsItsPile(*sandpile));
     }

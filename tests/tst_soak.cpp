@@ -21,9 +21,7 @@ using namespace WidgetGeometry;
 
 namespace {
 
-constexpr int CENTRE = (L / 2) * L + L / 2;
 constexpr int MAX_FRONT = (N + 1) / 2;   // the larger checkerboard class
-const char *const READOUT_NAMES[] = {"grainsLCD", "slopeLCD", "sLCD", "largestLCD"};
 enum ReadoutRow { Grains, Slope, S, Largest };
 
 int environmentNumber(const char *name, int fallback)
@@ -31,14 +29,6 @@ int environmentNumber(const char *name, int fallback)
     bool ok = false;
     const int value = qEnvironmentVariableIntValue(name, &ok);
     return ok ? value : fallback;
-}
-
-double averageHeight(const std::vector<int> &z)
-{
-    long long sum = 0;
-    for (int h : z)
-        sum += h;
-    return sum / double(N);
 }
 
 } // namespace
@@ -83,7 +73,7 @@ class SoakTest : public QObject
         sandpile = freshSandpile();
         ticker = std::make_unique<Ticker>(*sandpile);
         for (int r = 0; r < 4; ++r)
-            lcds[r] = readout(*sandpile, READOUT_NAMES[r]);
+            lcds[r] = readout(*sandpile, READOUTS[r]);
         twin = std::make_unique<SandpileModel>(L);
         twinDriver = std::make_unique<GrainDriver>(*twin);
         twin->reinitialise(SandpileModel::RunFree);
@@ -163,7 +153,7 @@ class SoakTest : public QObject
         for (int r = 0; r < 4; ++r) {
             const Shown &expected = readouts[r];
             if (lcds[r]->value() != (expected.blank ? 0.0 : expected.value))
-                QFAIL(qPrintable(QString::fromLatin1(READOUT_NAMES[r]) + " shows " + QString::number(lcds[r]->value())
+                QFAIL(qPrintable(QString::fromLatin1(READOUTS[r]) + " shows " + QString::number(lcds[r]->value())
                                  + "; " + replay));
             if (lookAtTheDigits)
                 QVERIFY2(isBlank(*lcds[r]) == expected.blank, replay.constData());

@@ -121,6 +121,20 @@ struct Recorder : SandpileObserver
     }
 };
 
+// A model and its driver as the program builds them: the pile of "run
+// free" from the first seed.
+struct Program
+{
+    SandpileModel model;
+    GrainDriver driver{model};
+    explicit Program(int side = 149) : model(side) { driver.reinitialise(); }
+    GrainDriver::Tick tick()
+    {
+        SandpileObserver none;
+        return driver.tick(none);
+    }
+};
+
 // The model and driver as seen from outside: everything a view or a user
 // can observe, and what the next tick is about to do.
 struct State

@@ -5,6 +5,7 @@
 // pile it shows, read through model().
 
 #include "sandpile/sandpile.h"
+#include "support/modeltest.h"
 
 #include <QLCDNumber>
 #include <QMetaMethod>
@@ -22,6 +23,8 @@ constexpr int CELL = 4;
 constexpr int L = 149;
 constexpr int N = L * L;
 
+// The picture in widget coordinates.
+inline QRect picture() { return QRect(LATTICE_X, 0, L * CELL, L * CELL); }
 inline QRect siteSquare(int site)
 {
     return QRect(LATTICE_X + site % L * CELL, site / L * CELL, CELL, CELL);
@@ -31,24 +34,9 @@ inline QPoint pointOf(int site) { return siteSquare(site).center(); }
 // The site under a point of the widget, or -1 off the picture.
 inline int siteAt(QPoint at)
 {
-    const QRect picture(LATTICE_X, 0, L * CELL, L * CELL);
-    return picture.contains(at) ? at.y() / CELL * L + (at.x() - LATTICE_X) / CELL : -1;
+    return picture().contains(at) ? at.y() / CELL * L + (at.x() - LATTICE_X) / CELL : -1;
 }
-// The neighbours of a site inside the lattice.
-inline std::vector<int> neighboursOf(int site)
-{
-    const int row = site / L, column = site % L;
-    std::vector<int> found;
-    if (row > 0)
-        found.push_back(site - L);
-    if (column < L - 1)
-        found.push_back(site + 1);
-    if (row < L - 1)
-        found.push_back(site + L);
-    if (column > 0)
-        found.push_back(site - 1);
-    return found;
-}
+constexpr int CENTRE = (L / 2) * L + L / 2;
 } // namespace WidgetGeometry
 
 // A clock for the widget that moves a whole second on at every reading, so
@@ -179,6 +167,18 @@ inline int firstSiteMisshowingTheBurn(const QImage &screen, const SandpileModel 
             return i;
     }
     return -1;
+}
+
+// The four read-outs, top to bottom: grains added, average height, s, largest avalanche.
+inline const char *const READOUTS[] = {"grainsLCD", "slopeLCD", "sLCD", "largestLCD"};
+
+// The average height of a pile of the window's lattice.
+inline double averageHeight(const std::vector<int> &z)
+{
+    long long sum = 0;
+    for (int h : z)
+        sum += h;
+    return sum / double(WidgetGeometry::N);
 }
 
 inline QLCDNumber *readout(const Sandpile &s, const char *name)
