@@ -5,6 +5,8 @@
 // at L = 149) and report topplings per second; the measuring loop should
 // reach 0.9 x the bare loop. BM_TwoRuns measures two runs on one and on two
 // threads; two threads should take at most 0.55 x the time of one.
+// BM_ManyTinyRuns combines 20000 runs of one grain at L = 2: the time should
+// grow in proportion to the runs, a few milliseconds.
 
 #include "measurer.h"
 #include "series.h"
@@ -103,6 +105,18 @@ void BM_TwoRuns(benchmark::State &state)
         benchmark::DoNotOptimize(Series::run(settings).sides.size());
 }
 BENCHMARK(BM_TwoRuns)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ManyTinyRuns(benchmark::State &state)
+{
+    Series::Settings settings;
+    settings.sides = {2};
+    settings.grains = 1;
+    settings.runs = state.range(0);
+    settings.threads = 2;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Series::run(settings).sides.size());
+}
+BENCHMARK(BM_ManyTinyRuns)->ArgName("runs")->Arg(20000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -4,13 +4,19 @@
 #include <vector>
 
 // Writes a set of files whole or not at all: each goes to a temporary file in
-// its own folder first, and only when all are written are they renamed into
-// place. Throws std::runtime_error naming the file that failed, after
-// removing the temporary files.
+// its own folder first, synced to disk, and only when all are written are
+// they renamed into place. Throws std::runtime_error naming the file that
+// failed, after removing the temporary files.
+//
+// A set can have a marker file that says the set is complete: any old one
+// is removed before the other files are renamed, and the new one renamed
+// last, so that a rename failing half-way leaves no marker beside a mixed
+// set.
 class AtomicFiles
 {
 public:
     void add(std::string path, std::string contents);
+    void addMarker(std::string path, std::string contents);
     void commit();
 
     // Throws std::runtime_error unless a file can be created in `folder`.
@@ -18,4 +24,5 @@ public:
 
 private:
     std::vector<std::pair<std::string, std::string>> files;
+    std::vector<std::pair<std::string, std::string>> marker;   // none or one
 };

@@ -3,6 +3,7 @@
 #include "atomicfiles.h"
 #include "exactvalues.h"
 #include "options.h"
+#include "sandpile/model/lattice.h"
 #include "report.h"
 #include "sidesummary.h"
 #include "strictnumber.h"
@@ -174,8 +175,13 @@ std::string rawCsv(const Tally &tally)
 
 void write(const SeriesResult &result, const std::string &folder)
 {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        throw std::runtime_error("cannot create the folder " + folder + ": " + error.message());
+    // summary.csv goes last: --merge reads only a folder that has it.
     AtomicFiles files;
-    files.add((std::filesystem::path(folder) / "summary.csv").string(), summaryCsv(result));
+    files.addMarker((std::filesystem::path(folder) / "summary.csv").string(), summaryCsv(result));
     for (const SeriesResult::Side &side : result.sides) {
         files.add(sidePath(folder, "size", side.side), distributionCsv(side.tally.size));
         files.add(sidePath(folder, "area", side.side), distributionCsv(side.tally.area));
@@ -205,7 +211,9 @@ SeriesResult read(const std::string &folder)
         } else if (seed != result.seed || grains != result.grainsPerRun) {
             throw std::runtime_error(summaryPath + ": rows of different series");
         }
-        if (side < Options::MIN_SIDE || side > Options::MAX_SIDE)
+        if (grains < 1 || grains > Options::MAX_COUNT)
+            throw std::runtime_error(summaryPath + ": grains per run " + f[3] + " out of range");
+        if (side < Lattice::MIN_SIDE || side > Options::MAX_SIDE)
             throw std::runtime_error(summaryPath + ": lattice side " + f[0] + " out of range");
         SeriesResult::Side entry{int(side), whole(f[4], summaryPath),
                                  readRaw(sidePath(folder, "raw", int(side)), folder)};

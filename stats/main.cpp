@@ -11,9 +11,11 @@
 
 #include <QGuiApplication>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -28,15 +30,31 @@ constexpr int EXIT_INTERRUPTED = 128 + SIGINT;
 
 // Set by Ctrl-C; the runs look at it between avalanches.
 std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
+// When the first Ctrl-C came, in nanoseconds of the monotonic clock; 0: none.
+std::atomic<std::int64_t> firstInterrupt{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::int64_t>::is_always_lock_free,
+              "the signal handler needs lock-free atomics");
+// A second Ctrl-C this long after the first ends the program at once; one
+// sooner is the same Ctrl-C sent twice (to the process and to its group).
+constexpr std::int64_t SECOND_INTERRUPT_NS = 1000000000;
 
 // Qt's own notes (an unset XDG_RUNTIME_DIR, say) stay off stderr, which
 // carries only this program's one-line errors; the plot reports its failures.
 void quietQt(QtMsgType, const QMessageLogContext &, const QString &) {}
 
+// Only async-signal-safe calls: clock_gettime, _exit, lock-free atomics.
 extern "C" void onInterrupt(int)
 {
-    interrupted.store(true);
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    // Never 0, which stands for no Ctrl-C yet. Two threads can take the
+    // same Ctrl-C sent twice at once: the first to store its time wins.
+    const std::int64_t ns = std::max<std::int64_t>(1, std::int64_t(now.tv_sec) * 1000000000 + now.tv_nsec);
+    std::int64_t first = 0;
+    if (firstInterrupt.compare_exchange_strong(first, ns))
+        interrupted.store(true);
+    else if (ns - first >= SECOND_INTERRUPT_NS)
+        _exit(EXIT_INTERRUPTED);
 }
 
 int fail(int status, const std::string &message)
@@ -45,15 +63,26 @@ int fail(int status, const std::string &message)
     return status;
 }
 
-// Fails early, before any measuring, on an output that cannot be written.
+// The folder itself if it exists, else its nearest existing ancestor.
+std::filesystem::path nearestExisting(const std::filesystem::path &folder)
+{
+    std::filesystem::path path = folder.lexically_normal();
+    std::error_code error;
+    while (!std::filesystem::exists(path, error) && !path.empty() && path != path.parent_path())
+        path = path.parent_path();
+    return path.empty() ? "." : path;
+}
+
+// Fails early, before any measuring or reading and with nothing created, on
+// an output that cannot be written.
 void checkOutputs(const Options &options)
 {
     if (!options.csv.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(options.csv, error);
-        if (error)
-            throw std::runtime_error("cannot create the folder " + options.csv + ": " + error.message());
-        AtomicFiles::checkWritableFolder(options.csv);
+        const std::filesystem::path existing = nearestExisting(options.csv);
+        if (!std::filesystem::is_directory(existing))
+            throw std::runtime_error("cannot create the folder " + options.csv + ": " + existing.string()
+                                     + " is not a folder");
+        AtomicFiles::checkWritableFolder(existing.string());
     }
     if (!options.plot.empty()) {
         if (std::filesystem::is_directory(options.plot))
@@ -66,8 +95,9 @@ void checkOutputs(const Options &options)
 SeriesResult measure(const Options &options)
 {
     std::unique_ptr<Progress> progress;
-    if (isatty(STDERR_FILENO))
-        progress = std::make_unique<Progress>(stderr, options.series.totalGrains());
+    std::int64_t total = 0;
+    if (options.series.totalGrains(total) && isatty(STDERR_FILENO))
+        progress = std::make_unique<Progress>(stderr, total);
     SeriesResult result = Series::run(options.series, &interrupted, [&](std::int64_t done) {
         if (progress)
             progress->update(done);
@@ -90,8 +120,7 @@ std::vector<std::int64_t> runsAsked(const Series::Settings &settings)
 int main(int argc, char *argv[])
 {
     struct sigaction action = {};
-    action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESETHAND;   // a second Ctrl-C ends the program at once
+    action.sa_handler = onInterrupt;   // stays in place for a second Ctrl-C
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
 
@@ -132,7 +161,9 @@ int main(int argc, char *argv[])
             QGuiApplication application(qtArgc, argv);
             Plot::write(result, options.plot);
         }
-        return options.merge.empty() && result.interrupted() ? EXIT_INTERRUPTED : 0;
+        // A Ctrl-C while the files were written still counts: they are
+        // written whole, and the status says the work was interrupted.
+        return interrupted.load() ? EXIT_INTERRUPTED : 0;
     } catch (const std::bad_alloc &) {
         return fail(EXIT_IO, "out of memory");
     } catch (const std::exception &error) {

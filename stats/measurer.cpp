@@ -52,12 +52,29 @@ std::int64_t relaxFully(SandpileModel &model, Observer &observer)
     return sweeps;
 }
 
+// Joins blocks 2i and 2i+1 into block i: the blocks twice as long that the
+// same drops would have filled.
+void pairUp(std::vector<Tally::Block> &blocks)
+{
+    const std::size_t half = (blocks.size() + 1) / 2;
+    for (std::size_t i = 0; i < half; ++i) {
+        Tally::Block joined = blocks[2 * i];
+        if (2 * i + 1 < blocks.size()) {
+            joined.grains += blocks[2 * i + 1].grains;
+            joined.topplings += blocks[2 * i + 1].topplings;
+        }
+        blocks[i] = joined;
+    }
+    blocks.resize(half);
+}
+
 } // namespace
 
 Measurer::Measurer(const Settings &settings, const std::atomic<bool> *stop,
-                   std::atomic<std::int64_t> *grainsDone)
+                   std::atomic<std::int64_t> *grainsDone, const std::atomic<bool> *cancel)
     : settings(settings)
     , stop(stop)
+    , cancel(cancel)
     , grainsDone(grainsDone)
 {
 }
@@ -65,6 +82,11 @@ Measurer::Measurer(const Settings &settings, const std::atomic<bool> *stop,
 std::int64_t Measurer::heightInterval(int side)
 {
     return std::max<std::int64_t>(1, std::int64_t(side) * side / HEIGHT_SAMPLES_PER_L2);
+}
+
+std::int64_t Measurer::blockGrains(int side)
+{
+    return std::int64_t(side) * side;
 }
 
 Tally Measurer::measure(std::int64_t run) const
@@ -95,9 +117,7 @@ Tally Measurer::measure(std::int64_t run) const
         relaxFully(model, none);
     }
 
-    const std::int64_t perBlock = settings.grains / Tally::BLOCKS_PER_RUN
-                                  + (settings.grains % Tally::BLOCKS_PER_RUN != 0);
-    record.blocks.resize(std::size_t((settings.grains + perBlock - 1) / perBlock));
+    std::int64_t perBlock = blockGrains(settings.side);
     const std::int64_t interval = heightInterval(settings.side);
     std::int64_t nextSample = interval;
     std::int64_t measured = 0;
@@ -112,7 +132,15 @@ Tally Measurer::measure(std::int64_t run) const
         const std::int64_t sweeps = relaxFully(model, counter);
         const std::int64_t size = model.avalancheSize();
 
-        Tally::Block &block = record.blocks[std::size_t(measured / perBlock)];
+        std::int64_t index = measured / perBlock;
+        while (index >= Tally::MAX_BLOCKS_PER_RUN) {
+            pairUp(record.blocks);
+            perBlock *= 2;
+            index = measured / perBlock;
+        }
+        if (index >= std::int64_t(record.blocks.size()))
+            record.blocks.resize(std::size_t(index) + 1);
+        Tally::Block &block = record.blocks[std::size_t(index)];
         block.grains += dropped;
         block.topplings += size;
         tally.size.add(size);

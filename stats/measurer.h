@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tally.h"
+#include "sandpile/model/random.h"
 
 #include <atomic>
 #include <cstdint>
@@ -16,22 +17,31 @@
 // sets off one avalanche (s >= 1). The pile's heights are sampled, whole,
 // after the avalanche of the drop that reaches each multiple of
 // heightInterval(side) measured grains.
+//
+// The measured grains fall into blocks of blockGrains(side) << k grains, a
+// drop going to the block where its first grain falls; k is the smallest
+// that keeps at most Tally::MAX_BLOCKS_PER_RUN blocks. The blocks depend
+// only on the grains measured, not on the number asked for, so a run cut
+// short has blocks (and a standard error) too.
 class Measurer
 {
 public:
+    static constexpr int DEFAULT_SIDE = 149;
+
     struct Settings {
-        int side = 149;
+        int side = DEFAULT_SIDE;
         std::int64_t grains = 0;
         std::int64_t warmup = 0;
-        std::int64_t seed = 1;   // of run 0; see runSeed()
+        std::int64_t seed = Random::DEFAULT_SEED;   // of run 0; see runSeed()
     };
     // Hears every measured avalanche, in order (for tests).
     using Listener = std::function<void(std::int64_t size, std::int64_t area, std::int64_t duration)>;
 
-    // Between avalanches the run stops early once `stop` is set, and adds
-    // the grains it dropped (warm-up included) to `grainsDone` now and then.
+    // Between avalanches the run stops early once `stop` or `cancel` is set,
+    // and adds the grains it dropped (warm-up included) to `grainsDone` now
+    // and then.
     Measurer(const Settings &settings, const std::atomic<bool> *stop = nullptr,
-             std::atomic<std::int64_t> *grainsDone = nullptr);
+             std::atomic<std::int64_t> *grainsDone = nullptr, const std::atomic<bool> *cancel = nullptr);
 
     void setListener(Listener listener) { hear = std::move(listener); }
     Tally measure(std::int64_t run) const;
@@ -39,12 +49,19 @@ public:
     // Heights are sampled every L^2 / HEIGHT_SAMPLES_PER_L2 grains (at least 1).
     static constexpr std::int64_t HEIGHT_SAMPLES_PER_L2 = 16;
     static std::int64_t heightInterval(int side);
+    // The shortest block: L^2 grains, about the time the pile takes to
+    // forget its heights.
+    static std::int64_t blockGrains(int side);
 
 private:
-    bool stopped() const { return stop && stop->load(std::memory_order_relaxed); }
+    bool stopped() const
+    {
+        return (stop && stop->load(std::memory_order_relaxed)) || (cancel && cancel->load(std::memory_order_relaxed));
+    }
 
     Settings settings;
     const std::atomic<bool> *stop;
+    const std::atomic<bool> *cancel;
     std::atomic<std::int64_t> *grainsDone;
     Listener hear;
 };

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "measurer.h"
+#include "sandpile/model/lattice.h"
 #include "sandpile/model/random.h"
 #include "strictnumber.h"
 
@@ -78,7 +80,7 @@ Options Options::parse(const std::vector<std::string> &arguments)
         if (option == "--help") {
             options.help = true;
         } else if (option == "--size") {
-            const int side = int(number(option, takeValue(), MIN_SIDE, MAX_SIDE));
+            const int side = int(number(option, takeValue(), Lattice::MIN_SIDE, MAX_SIDE));
             if (std::find(options.series.sides.begin(), options.series.sides.end(), side) != options.series.sides.end())
                 throw UsageError("--size " + std::to_string(side) + " given twice");
             options.series.sides.push_back(side);
@@ -109,6 +111,8 @@ Options Options::parse(const std::vector<std::string> &arguments)
                 options.merge.push_back(arguments[++i]);
             if (options.merge.empty())
                 throw UsageError("--merge needs at least one folder");
+            if (std::find(options.merge.begin(), options.merge.end(), std::string()) != options.merge.end())
+                throw UsageError("--merge needs folder names, not an empty one");
         } else {
             throw UsageError("unknown " + std::string(option.rfind("-", 0) == 0 ? "option" : "argument") + " '"
                              + arguments[i] + "'");
@@ -120,6 +124,8 @@ Options Options::parse(const std::vector<std::string> &arguments)
                 throw UsageError(std::string("--merge takes no ") + measuring + ": the folders hold the series");
     }
     if (options.series.sides.empty())
-        options.series.sides.push_back(149);
+        options.series.sides.push_back(Measurer::DEFAULT_SIDE);
+    if (std::int64_t total = 0; !options.series.totalGrains(total))
+        throw UsageError("too many grains in all: sides x runs x (grains + warm-up) must stay below 2^63");
     return options;
 }

@@ -17,9 +17,11 @@ struct Options
         using std::runtime_error::runtime_error;
     };
 
-    static constexpr int MIN_SIDE = 2;
-    static constexpr int MAX_SIDE = 4096;
-    static constexpr std::int64_t MAX_COUNT = 1000000000000000;   // 10^15: sums stay far from overflow
+    static constexpr int MAX_SIDE = 4096;   // the least is Lattice::MIN_SIDE
+    // 10^15, a bound on each count alone; the grains of the whole series,
+    // sides x runs x (grains + warm-up), must also fit in an int64, which
+    // parse() checks.
+    static constexpr std::int64_t MAX_COUNT = 1000000000000000;
     static constexpr std::int64_t MAX_RUNS = 1000000;   // each run is a task held in memory
     static constexpr int MAX_THREADS = 1024;
 

@@ -83,9 +83,11 @@ void draw(const SeriesResult &result, Canvas &canvas)
         curves.push_back(std::move(curve));
     }
 
-    // Whole decades on both axes.
-    const int x0 = 0, x1 = int(std::ceil(std::log10(xHigh)));
-    const int y0 = int(std::floor(std::log10(yLow))), y1 = int(std::ceil(std::log10(yHigh)));
+    // Whole decades on both axes, at least one: when every point lies on
+    // one power of ten the axis still spans a decade below it.
+    const int x0 = 0, x1 = std::max(x0 + 1, int(std::ceil(std::log10(xHigh))));
+    const int y1 = int(std::ceil(std::log10(yHigh)));
+    const int y0 = std::min(y1 - 1, int(std::floor(std::log10(yLow))));
     const auto map = [&](Canvas::Point p) {
         return Canvas::Point{LEFT + (std::log10(p.x) - x0) / (x1 - x0) * (RIGHT - LEFT),
                              BOTTOM - (std::log10(p.y) - y0) / (y1 - y0) * (BOTTOM - TOP)};

@@ -63,14 +63,27 @@ std::string fitLine(const char *quantity, const char *symbol, const PowerLawFit 
                   (long long)fit.xmax, (unsigned long long)fit.samples);
 }
 
+// a x b, exactly, for any counts (a merged series can ask for more grains
+// than an int64 holds).
+std::string product(std::int64_t a, std::int64_t b)
+{
+    unsigned __int128 value = (unsigned __int128)(std::uint64_t)a * (std::uint64_t)b;
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), char('0' + int(value % 10)));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}
+
 std::string sideBlock(const SeriesResult &result, const SeriesResult::Side &measured)
 {
     const SideSummary s(measured);
     std::string text = format("\nL = %d: %lld sites, %lld warm-up grains per run%s\n", s.side,
                               (long long)s.side * s.side, (long long)s.warmup,
                               s.interrupted ? " (partial)" : "");
-    text += format("  %-22s %lld of %lld asked for\n", "grains measured", (long long)s.grains,
-                   (long long)result.grainsPerRun * s.runs);
+    text += format("  %-22s %lld of %s asked for\n", "grains measured", (long long)s.grains,
+                   product(result.grainsPerRun, s.runs).c_str());
     text += format("  %-22s %llu\n", "avalanches", (unsigned long long)s.avalanches);
     text += format("  %-22s s = %lld topplings, area = %lld sites, duration = %lld sweeps\n",
                    "largest avalanche", (long long)s.largestSize, (long long)s.largestArea,
@@ -100,10 +113,10 @@ std::string body(const SeriesResult &result)
         text += "PARTIAL: interrupted; the statistics of the grains measured so far\n";
     for (const SeriesResult::Side &side : result.sides)
         text += sideBlock(result, side);
-    text += format("\nErrors: batch means over %d blocks of consecutive grains per run. Heights: the whole\n"
-                   "pile after every L^2/%lld grains. tau: discrete power-law maximum likelihood\n"
-                   "(Clauset, Shalizi and Newman 2009) truncated to the window shown.\n",
-                   Tally::BLOCKS_PER_RUN, (long long)Measurer::HEIGHT_SAMPLES_PER_L2);
+    text += format("\nErrors: batch means over blocks of 2^k L^2 consecutive grains, at most %d per run.\n"
+                   "Heights: the whole pile after every L^2/%lld grains. tau: discrete power-law maximum\n"
+                   "likelihood (Clauset, Shalizi and Newman 2009) truncated to the window shown.\n",
+                   Tally::MAX_BLOCKS_PER_RUN, (long long)Measurer::HEIGHT_SAMPLES_PER_L2);
     return text;
 }
 

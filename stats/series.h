@@ -1,5 +1,6 @@
 #pragma once
 
+#include "measurer.h"
 #include "seriesresult.h"
 
 #include <atomic>
@@ -8,29 +9,32 @@
 #include <vector>
 
 // A series of independent runs on one or more lattice sides, measured on
-// several threads. Each run tallies on its own; the tallies are merged in
-// run order afterwards, so the result does not depend on the threads.
+// several threads. Each run tallies on its own; the tallies are appended in
+// run order, so the result does not depend on the threads.
 class Series
 {
 public:
     struct Settings {
-        std::vector<int> sides{149};
+        std::vector<int> sides{Measurer::DEFAULT_SIDE};
         std::int64_t grains = 1000000;
         std::int64_t warmup = -1;   // -1: 2 L^2, enough for the steady state
-        std::int64_t seed = 1;
+        std::int64_t seed = Random::DEFAULT_SEED;
         std::int64_t firstRun = 0;
         std::int64_t runs = 1;
         int threads = 1;
 
         std::int64_t warmupFor(int side) const;
-        std::int64_t totalGrains() const;   // warm-up included, for progress
+        // Warm-up included, for progress; false when that overflows.
+        bool totalGrains(std::int64_t &total) const;
     };
     // Called on the calling thread about every PROGRESS_PERIOD with the
     // grains dropped so far by all runs.
     using Progress = std::function<void(std::int64_t grainsDone)>;
 
-    // Stops every run at its next avalanche once `stop` is set; the result
-    // then marks the runs cut short. Rethrows what a run threw (bad_alloc).
+    // Stops every run at its next avalanche once `stop` is set, and starts
+    // no other; the result then marks the runs cut short or never started.
+    // Rethrows what a run threw (bad_alloc); throws std::runtime_error when
+    // a thread cannot be started, once the others have stopped.
     static SeriesResult run(const Settings &settings, const std::atomic<bool> *stop = nullptr,
                             const Progress &progress = {});
 };

@@ -20,12 +20,11 @@ PowerLawFit fitWindow(const Histogram &histogram, std::int64_t xmin, std::int64_
 } // namespace
 
 // The standard error of topplings per grain is by batch means: each run's
-// grains fall into 16 blocks of consecutive grains, long enough that their
-// means are nearly independent (at the default N and L = 149 a block is
-// about 3 L^2 grains; the error agrees with the scatter of the means of
-// independent runs at L = 32 and 149), and blocks of different runs are
-// independent. With blocks of slightly unequal grain
-// counts the ratio estimator's variance is
+// grains fall into blocks of 2^k L^2 consecutive grains, 16 to 32 of them in
+// a long run (see Measurer), long enough that their means are nearly
+// independent (at the default N and L = 149 a block is about 2 L^2 grains),
+// and blocks of different runs are independent. With blocks of unequal
+// grain counts (a run's last one is shorter) the ratio estimator's variance is
 //   B/(B-1) sum_b (T_b - m G_b)^2 / G^2,  m = T/G.
 SideSummary::SideSummary(const SeriesResult::Side &measured)
     : side(measured.side)

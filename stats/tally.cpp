@@ -5,6 +5,12 @@
 
 bool Tally::merge(const Tally &other)
 {
+    if (runs.empty() || other.runs.empty() || other.runs.front().index > runs.back().index) {
+        // Appending: other's runs are in increasing order already.
+        runs.insert(runs.end(), other.runs.begin(), other.runs.end());
+        addCounts(other);
+        return true;
+    }
     std::vector<Run> joined;
     const auto byIndex = [](const Run &a, const Run &b) { return a.index < b.index; };
     std::merge(runs.begin(), runs.end(), other.runs.begin(), other.runs.end(),
@@ -13,12 +19,17 @@ bool Tally::merge(const Tally &other)
     if (std::adjacent_find(joined.begin(), joined.end(), same) != joined.end())
         return false;
     runs = std::move(joined);
+    addCounts(other);
+    return true;
+}
+
+void Tally::addCounts(const Tally &other)
+{
     size.merge(other.size);
     area.merge(other.area);
     duration.merge(other.duration);
     for (std::size_t z = 0; z < heights.size(); ++z)
         heights[z] += other.heights[z];
-    return true;
 }
 
 std::int64_t Tally::grains() const

@@ -12,8 +12,9 @@
 struct Tally
 {
     // Consecutive grains of one run: their number and the topplings their
-    // avalanches made. A run's grains fall into BLOCKS_PER_RUN blocks; the
-    // scatter of the blocks' topplings per grain gives the standard error.
+    // avalanches made. A run's grains fall into blocks of a fixed length
+    // (see Measurer), never more than MAX_BLOCKS_PER_RUN of them; the scatter
+    // of the blocks' topplings per grain gives the standard error.
     struct Block {
         std::int64_t grains = 0;
         std::int64_t topplings = 0;
@@ -23,7 +24,9 @@ struct Tally
         bool interrupted = false;   // stopped before all its grains were measured
         std::vector<Block> blocks;
     };
-    static constexpr int BLOCKS_PER_RUN = 16;
+    // Once a run would need more blocks, neighbouring blocks pair up into
+    // blocks twice as long: a long run keeps from half this many to this many.
+    static constexpr int MAX_BLOCKS_PER_RUN = 32;
 
     Histogram size;       // topplings per avalanche
     Histogram area;       // distinct sites toppled per avalanche
@@ -33,7 +36,8 @@ struct Tally
     std::vector<Run> runs;   // in increasing order of index
 
     // Adds another tally's runs; false, with this tally unchanged, when the
-    // two share a run.
+    // two share a run. Takes time in proportion to the other tally alone
+    // when its runs all come after this one's.
     bool merge(const Tally &other);
 
     std::int64_t grains() const;
@@ -43,4 +47,7 @@ struct Tally
     std::vector<std::int64_t> runIndices() const;
 
     bool operator==(const Tally &other) const;
+
+private:
+    void addCounts(const Tally &other);   // histograms and heights
 };

@@ -90,10 +90,14 @@ private slots:
         row("negative first run", {"--first-run", "-1"}, 2);
         row("plot format", {"--size", "4", "--plot", "p.gif"}, 2, "p.gif");
         row("merge without folder", {"--merge"}, 2);
+        row("merge empty folder name", {"--merge="}, 2);
+        row("grains overflow in all", {"--size", "2", "--grains", "1000000000000000", "--runs", "9300"}, 2);
         row("merge with a size", {"--merge", "seed1", "--size", "4"}, 2);
         row("unwritable csv folder", {"--size", "4", "--grains", "10", "--csv", "file/out"}, 1, "file/out");
         row("unwritable plot", {"--size", "4", "--grains", "10", "--plot", "file/p.png"}, 1, "file/p.png");
         row("merge missing folder", {"--merge", "nowhere"}, 1);
+        row("merge missing, csv", {"--merge", "nowhere", "--csv", "mout"}, 1);
+        row("csv with unwritable plot", {"--size", "4", "--grains", "10", "--csv", "newout", "--plot", "nodir/p.png"}, 1);
         row("merge foreign folder", {"--merge", "empty"}, 1);
         row("merge damaged folder", {"--merge", "damaged"}, 1);
         row("merge mixed seeds", {"--merge", "seed1", "seed2", "--csv", "mixed"}, 1, "mixed/summary.csv");
@@ -111,6 +115,19 @@ private slots:
         QVERIFY2(outcome.out.isEmpty() || status == 1, outcome.out);
         if (!leftAlone.isEmpty())
             QVERIFY(!QFile::exists(dir.filePath(leftAlone)));
+        if (const qsizetype csv = arguments.indexOf("--csv"); csv >= 0)   // no folder left behind
+            QVERIFY(!QFile::exists(dir.filePath(arguments.at(csv + 1))));
+    }
+
+    // One avalanche: every density the same, the axis still a decade.
+    void plotOfOnePoint()
+    {
+        QCOMPARE(runTool({"--size", "2", "--grains", "1", "--plot", "one.svg"}, dir.path()).status, 0);
+        QFile svg(dir.filePath("one.svg"));
+        QVERIFY(svg.open(QIODevice::ReadOnly));
+        const QByteArray text = svg.readAll();
+        QVERIFY(text.contains("<polyline"));
+        QVERIFY(!text.toLower().contains("nan") && !text.toLower().contains("inf"));
     }
 
     void mergesItsOwnFolders()
@@ -121,7 +138,8 @@ private slots:
     }
 
     // Ctrl-C stops the runs at their next avalanche; the report of what was
-    // measured so far is marked partial, and written.
+    // measured so far is marked partial, and written. A second Ctrl-C sent
+    // along with the first (to the process and its group) changes nothing.
     void interrupt()
     {
         QProcess tool;
@@ -131,6 +149,7 @@ private slots:
         // The header line comes out once the handler is in place.
         QVERIFY(tool.waitForReadyRead(60000));
         QVERIFY(tool.readLine().startsWith("Bak-Tang-Wiesenfeld sandpile"));
+        QCOMPARE(::kill(pid_t(tool.processId()), SIGINT), 0);
         QCOMPARE(::kill(pid_t(tool.processId()), SIGINT), 0);
         QVERIFY(tool.waitForFinished(60000));
         QCOMPARE(tool.exitStatus(), QProcess::NormalExit);

@@ -6,6 +6,7 @@
 #include "plot.h"
 #include "report.h"
 #include "series.h"
+#include "sidesummary.h"
 #include "sandpile/model/graindriver.h"
 
 #include <QImage>
@@ -13,8 +14,28 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include <dlfcn.h>
+#include <pthread.h>
+
 #include <fstream>
 #include <sstream>
+
+// Threads that may still start (-1: any); then they fail as under a
+// resource limit.
+static std::atomic<int> threadsLeft{-1};
+
+extern "C" int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*start)(void *),
+                              void *argument)
+{
+    for (int left = threadsLeft; left >= 0; left = threadsLeft)
+        if (left == 0)
+            return EAGAIN;
+        else if (threadsLeft.compare_exchange_weak(left, left - 1))
+            break;
+    using Create = int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
+    static const auto create = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    return create(thread, attributes, start, argument);
+}
 
 namespace {
 
@@ -102,6 +123,89 @@ private slots:
         Series::Settings other = smallSeries(0, 4, 2);
         other.seed = 2;
         QVERIFY(everything(Series::run(other)) != one);
+    }
+
+    // A run cut short keeps blocks, which depend only on the grains
+    // measured: they are those of a whole run of that many grains.
+    void partialRunHasBlocks()
+    {
+        std::atomic<bool> stop{false};
+        Measurer stopping({16, 1000000000, 0, Random::DEFAULT_SEED}, &stop);
+        int avalanches = 0;
+        stopping.setListener([&](std::int64_t, std::int64_t, std::int64_t) { stop = ++avalanches == 20000; });
+        const Tally partial = stopping.measure(0);
+        QVERIFY(partial.interrupted());
+        const std::int64_t grains = partial.grains();
+        QVERIFY(grains > 32 * Measurer::blockGrains(16));   // enough to pair blocks up
+        Tally whole = Measurer({16, grains, 0, Random::DEFAULT_SEED}).measure(0);
+        QVERIFY(!whole.interrupted());
+        whole.runs[0].interrupted = true;
+        QVERIFY(whole == partial);
+        const std::size_t blocks = partial.runs[0].blocks.size();
+        QVERIFY(blocks >= Tally::MAX_BLOCKS_PER_RUN / 2 && blocks <= Tally::MAX_BLOCKS_PER_RUN);
+        QVERIFY(std::isfinite(SideSummary({16, 0, partial}).topplingsError));
+    }
+
+    // Once stopped, no run starts, yet each side lists every run.
+    void stoppedSeriesListsEveryRun()
+    {
+        std::atomic<bool> stop{true};
+        const SeriesResult result = Series::run(smallSeries(3, 50, 4), &stop);
+        QVERIFY(result.interrupted());
+        for (const SeriesResult::Side &side : result.sides) {
+            QCOMPARE(side.tally.runIndices().size(), std::size_t(50));
+            QCOMPARE(side.tally.runIndices().front(), std::int64_t(3));
+            QCOMPARE(side.tally.grains(), std::int64_t(0));
+        }
+    }
+
+    void threadThatCannotStart_data()
+    {
+        QTest::addColumn<int>("started");
+        QTest::newRow("none") << 0;
+        QTest::newRow("one of two") << 1;
+    }
+
+    void threadThatCannotStart()
+    {
+        QFETCH(int, started);
+        threadsLeft = started;
+        std::string error;
+        try {
+            Series::run(smallSeries(0, 4, 2));
+        } catch (const std::runtime_error &e) {
+            error = e.what();
+        }
+        threadsLeft = -1;
+        QVERIFY2(error.rfind("cannot start thread " + std::to_string(started + 1) + " of 2: ", 0) == 0,
+                 error.c_str());
+    }
+
+    // More grains asked for in all than an int64 holds, as a merge can.
+    void reportOfHugeSeries()
+    {
+        SeriesResult result;
+        result.grainsPerRun = 1000000000000000;
+        result.sides.push_back({2, 8, {}});
+        for (std::int64_t run = 0; run < 10000; ++run)
+            result.sides[0].tally.runs.push_back({run, true, {}});
+        QVERIFY(Report::body(result).find("0 of 10000000000000000000 asked for") != std::string::npos);
+    }
+
+    // A rename failing half-way leaves no summary.csv, so that the folder
+    // cannot be merged, and no temporary file.
+    void failedRenameLeavesNoSummary()
+    {
+        QTemporaryDir dir;
+        const std::string folder = dir.filePath("out").toStdString();
+        const SeriesResult result = Series::run(smallSeries(0, 1, 1));
+        CsvFolder::write(result, folder);
+        QVERIFY(QFile::remove(dir.filePath("out/raw_L16.csv")));
+        QVERIFY(QDir().mkpath(dir.filePath("out/raw_L16.csv/full")));   // a folder cannot be replaced
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, CsvFolder::write(result, folder));
+        QVERIFY(!QFile::exists(dir.filePath("out/summary.csv")));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, CsvFolder::read(folder));
+        QCOMPARE(QDir(dir.filePath("out")).entryList({"*.tmp"}, QDir::Files | QDir::Hidden), QStringList());
     }
 
     // Two halves of a series, merged from their folders, give the whole
