@@ -161,7 +161,8 @@ std::pair<long long, double> replayInPlainLoop(const SandpileModel &from, const 
     clock.start();
     while (!reached(twin, to)) {
         tick();
-        if (display && ++ticks % 50000 == 0)   // about a frame's worth of ticks, presented
+        ++ticks;
+        if (display && ticks % 50000 == 0)   // about a frame's worth of ticks, presented
             picture.present();
     }
     const double seconds = clock.nsecsElapsed() / 1e9;

@@ -22,8 +22,9 @@ class Readout;
 // the simulation rests and starts again when a control or a press ends the
 // rest. Running fast, it runs ticks in short slices between which the event
 // loop handles input and paints, and presents at most one frame per refresh
-// of the screen, each showing the pile at a tick boundary. Running slow,
-// each sweep comes SLOW_SWEEP_MS after the last; other ticks come at once.
+// of the screen, each showing the pile at a tick boundary within a few
+// microseconds of the refresh. Running slow, each sweep comes SLOW_SWEEP_MS
+// after the last; other ticks come at once.
 class Sandpile : public QWidget
 {
     Q_OBJECT
@@ -33,6 +34,7 @@ public:
     static constexpr QPoint LATTICE_ORIGIN{200, 0};      // the picture's top-left corner
     static constexpr int SLOW_SWEEP_MS = 100;
     static constexpr qint64 SLICE_NS = 1'000'000;        // the longest run of ticks
+    static constexpr int TICKS_PER_READING = 16;         // of the clock, in a slice
     static constexpr qint64 DEFAULT_FRAME_NS = 16'666'667;   // 60 frames a second
 
     explicit Sandpile(QWidget *parent = nullptr, const char *name = nullptr);
@@ -78,6 +80,7 @@ private:
     void presentChanges();
     void scheduleTicks();
     qint64 slowSweepWait();
+    static bool isClockReadingDue(int n);
 
     SandpileModel pile{SIDE};
     GrainDriver driver{pile};
