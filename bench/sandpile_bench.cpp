@@ -9,6 +9,7 @@
 #include "sandpile/latticeimage.h"
 #include "sandpile/model/graindriver.h"
 #include "sandpile/sandpile.h"
+#include "bareavalanche.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -24,44 +25,10 @@
 namespace {
 
 constexpr int L = Sandpile::SIDE;
+static_assert(L == BareAvalanche::L, "the bare loop runs the window's lattice");
 constexpr int N = L * L;
 constexpr int CENTRE = (L / 2) * L + L / 2;
 const QRect PICTURE_AREA(Sandpile::LATTICE_ORIGIN, QSize(L * LatticeImage::CELL, L * LatticeImage::CELL));
-
-// The toppling rule over plain arrays of a side fixed when compiled, with
-// nothing else: parallel sweeps, the next front of sites that reached
-// exactly 4. The limit for the engine's relax().
-long long bareAvalanche(int *z, int *front, int *nextFront, int site)
-{
-    long long topplings = 0;
-    int frontCount = 1;
-    front[0] = site;
-    auto give = [&](int n, int &nextCount) {
-        if (++z[n] == 4)
-            nextFront[nextCount++] = n;
-    };
-    while (frontCount > 0) {
-        int nextCount = 0;
-        for (int k = 0; k < frontCount; ++k) {
-            const int i = front[k];
-            if (z[i] < 4)
-                continue;
-            z[i] -= 4;
-            if (i >= L)
-                give(i - L, nextCount);
-            if ((i + 1) % L != 0)
-                give(i + 1, nextCount);
-            if (i < N - L)
-                give(i + L, nextCount);
-            if (i % L != 0)
-                give(i - 1, nextCount);
-        }
-        topplings += frontCount;
-        std::swap(front, nextFront);
-        frontCount = nextCount;
-    }
-    return topplings;
-}
 
 // The avalanche of a grain on the centre of a pile of 3s: 562475 topplings.
 void BM_BareTopplingLoop(benchmark::State &state)
@@ -71,7 +38,7 @@ void BM_BareTopplingLoop(benchmark::State &state)
     for (auto _ : state) {
         std::fill(z.begin(), z.end(), 3);
         z[CENTRE] = 4;
-        topplings += bareAvalanche(z.data(), front.data(), nextFront.data(), CENTRE);
+        topplings += BareAvalanche::run(z.data(), front.data(), nextFront.data(), CENTRE);
     }
     state.counters["topplings/s"] = benchmark::Counter(double(topplings), benchmark::Counter::kIsRate);
 }

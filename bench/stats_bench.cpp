@@ -8,6 +8,7 @@
 // BM_ManyTinyRuns combines 20000 runs of one grain at L = 2: the time should
 // grow in proportion to the runs, a few milliseconds.
 
+#include "bareavalanche.h"
 #include "measurer.h"
 #include "series.h"
 #include "sandpile/model/random.h"
@@ -19,8 +20,8 @@
 
 namespace {
 
-constexpr int L = 149;
-constexpr int N = L * L;
+constexpr int L = BareAvalanche::L;
+constexpr int N = BareAvalanche::N;
 constexpr std::int64_t WARMUP = 2 * N;
 constexpr std::int64_t MEASURED_GRAINS = 300000;
 
@@ -41,30 +42,7 @@ std::int64_t bareRun()
             site = std::min(int(random.uniformRandom() * L * L), N - 1);
             ++grains;
         } while (++z[site] != 4);
-        int count = 1;
-        front[0] = site;
-        while (count > 0) {
-            int nextCount = 0;
-            for (int k = 0; k < count; ++k) {
-                const int i = front[k];
-                z[i] -= 4;
-                const auto give = [&](int n) {
-                    if (++z[n] == 4)
-                        next[nextCount++] = n;
-                };
-                if (i >= L)
-                    give(i - L);
-                if (i % L != L - 1)
-                    give(i + 1);
-                if (i < N - L)
-                    give(i + L);
-                if (i % L != 0)
-                    give(i - 1);
-            }
-            topplings += count;
-            std::swap(front, next);
-            count = nextCount;
-        }
+        topplings += BareAvalanche::run(z.data(), front.data(), next.data(), site);
     }
     return topplings;
 }
