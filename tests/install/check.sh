@@ -137,7 +137,11 @@ check_program() {
     program_pid=$!
     window=$(timeout 30 xdotool search --sync --onlyvisible --name "^$WINDOW_TITLE\$" | head -n 1) \
         || fail "the program's window did not appear"
-    sleep 0.5
+    # The icon is set before the window shows; allow the server a moment.
+    for ((i = 0; i < 100; ++i)); do
+        [[ $(xprop -id "$window" _NET_WM_ICON) == "_NET_WM_ICON(CARDINAL) = "*"Icon (16 x 16)"* ]] && break
+        sleep 0.1
+    done
     [[ $(xprop -id "$window" _NET_WM_ICON) == "_NET_WM_ICON(CARDINAL) = "*"Icon (16 x 16)"* ]] \
         || fail "the window has no icon"
     # Desktop shells on X11 match a window to its desktop entry by its class.

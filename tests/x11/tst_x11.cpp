@@ -2,6 +2,7 @@
 // user would: xdotool for the mouse and the window, screenshots for what
 // the screen shows.
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
 #include <QtTest>
@@ -65,7 +66,8 @@ class X11Test : public QObject
         xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
     }
 
-    // Chooses an item of a combo box as a user does: open it, type, press Return.
+    // Chooses an item of a combo box as a user does: open it, type, press
+    // Return, a moment apart each, as a person's hand would be.
     void choose(QPoint combo, const QString &item)
     {
         click(combo);
@@ -79,6 +81,31 @@ class X11Test : public QObject
     {
         return QImage::fromData(run(QStringLiteral("import"), {"-window", "root", "png:-"}), "PNG")
             .convertToFormat(QImage::Format_RGB32);
+    }
+
+    // Takes screenshots until one satisfies a condition, for up to ten
+    // seconds, so that the check holds however fast the machine draws;
+    // returns the last one.
+    template <typename Condition>
+    QImage screenWhen(Condition condition)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        QImage screen = screenshot();
+        while (!condition(screen) && waited.elapsed() < 10000) {
+            QTest::qWait(50);
+            screen = screenshot();
+        }
+        return screen;
+    }
+
+    // Whether every square of the lattice shows a height's colour.
+    static bool showsHeightsEverywhere(const QImage &screen)
+    {
+        for (int site = 0; site < 149 * 149; ++site)
+            if (heightShown(screen, site) == int(std::size(HEIGHT_COLOURS)))
+                return false;
+        return true;
     }
 
     int yellowSquares(const QImage &screen)
@@ -124,7 +151,7 @@ class X11Test : public QObject
         program.start(QStringLiteral(SANDPILE_EXECUTABLE), {});
         QVERIFY(program.waitForStarted());
         QVERIFY(!windowId().isEmpty());
-        QTest::qWait(500);   // let the first paint reach the screen
+        QVERIFY(showsHeightsEverywhere(screenWhen(showsHeightsEverywhere)));   // the first paint
     }
 
     void quitWithTheButton()
@@ -205,9 +232,8 @@ private slots:
         startProgram();
         choose(SPEED_COMBO, QStringLiteral("pause"));
         choose(MODE_COMBO, QStringLiteral("sprinkle"));
-        QTest::qWait(300);
         const QImage paused = screenshot().copy(LATTICE_ON_SCREEN);
-        QTest::qWait(300);
+        QTest::qWait(300);   // a while in which nothing may change
         QCOMPARE(screenshot().copy(LATTICE_ON_SCREEN), paused);
         // Let the avalanche that pause caught run out; no grain is pending.
         choose(SPEED_COMBO, QStringLiteral("fast"));
@@ -220,12 +246,11 @@ private slots:
             ++site;
         const int height = heightShown(before, site);
         click(siteOnScreen(site));
-        QTest::qWait(300);
+        QTest::qWait(300);   // a while in which nothing may change
         QCOMPARE(heightShown(screenshot(), site), height);   // held while paused
 
         choose(SPEED_COMBO, QStringLiteral("fast"));
-        QTest::qWait(300);
-        const QImage after = screenshot();
+        const QImage after = screenWhen([&](const QImage &screen) { return heightShown(screen, site) != height; });
         QCOMPARE(heightShown(after, site), height + 1);
         int changedSquares = 0;
         for (int i = 0; i < 149 * 149; ++i)
@@ -239,23 +264,25 @@ private slots:
     void burnShowsYellowUntilUncoveredOrReleased()
     {
         startProgram();
-        QTest::qWait(1000);
         click(BURN_BUTTON);
-        QTest::qWait(500);
-        QVERIFY(yellowSquares(screenshot()) > 500);
+        // Every edge site holding 3 burns at least, and every square shows
+        // either a burnt site or a height.
+        const QImage burnt = screenWhen([&](const QImage &screen) { return yellowSquares(screen) > 0; });
+        QVERIFY(yellowSquares(burnt) > 0);
+        for (int site = 0; site < 149 * 149; ++site)
+            QVERIFY(heightShown(burnt, site) < 5 || burnt.pixelColor(siteOnScreen(site)) == QColor(Qt::yellow));
 
         QProcess cover;
         cover.setProcessEnvironment(environment);
-        cover.start(QStringLiteral("xmessage"), {"-geometry", "400x400+300+150", "covering the lattice"});
+        cover.start(QStringLiteral("xmessage"), {"-name", "cover", "-geometry", "400x400+300+150", "covering the lattice"});
         QVERIFY(cover.waitForStarted());
-        QTest::qWait(1000);
+        QVERIFY(!run(QStringLiteral("xdotool"), {"search", "--sync", "--onlyvisible", "--classname", "cover"}).isEmpty());
         cover.kill();
         cover.waitForFinished();
-        QTest::qWait(500);
-        QCOMPARE(yellowSquares(screenshot()), 0);
+        QCOMPARE(yellowSquares(screenWhen([&](const QImage &screen) { return yellowSquares(screen) == 0; })), 0);
 
         click(BURN_BUTTON);
-        QTest::qWait(500);
+        QTest::qWait(300);   // a while in which no yellow may come back
         const QImage released = screenshot();
         QCOMPARE(yellowSquares(released), 0);
         for (int site = 0; site < 149 * 149; ++site)
@@ -286,16 +313,20 @@ private slots:
     {
         startProgram();
         click(DISPLAY_BUTTON);
-        QTest::qWait(300);
-        const QImage off = screenshot();
-        QTest::qWait(500);
-        const QImage later = screenshot();
+        // Once the click has arrived the picture stands still.
+        QImage off = screenshot();
+        screenWhen([&](const QImage &screen) {
+            const bool still = screen.copy(LATTICE_ON_SCREEN) == off.copy(LATTICE_ON_SCREEN);
+            off = screen;
+            return still;
+        });
+        const QImage later = screenWhen(
+            [&](const QImage &screen) { return screen.copy(GRAINS_READOUT) != off.copy(GRAINS_READOUT); });
         QCOMPARE(later.copy(LATTICE_ON_SCREEN), off.copy(LATTICE_ON_SCREEN));
         QVERIFY(later.copy(GRAINS_READOUT) != off.copy(GRAINS_READOUT));
 
         click(DISPLAY_BUTTON);
-        QTest::qWait(300);
-        QVERIFY(changedSquares(later, screenshot()) > 100);
+        QVERIFY(changedSquares(later, screenWhen([&](const QImage &screen) { return changedSquares(later, screen) > 100; })) > 100);
         quitWithTheButton();
     }
 
@@ -318,7 +349,7 @@ private slots:
         startProgram();
         choose(SPEED_COMBO, QStringLiteral("pause"));
         choose(MODE_COMBO, style);
-        const QImage flat = screenshot();
+        const QImage flat = screenWhen([&](const QImage &screen) { return heightShown(screen, 0) == flatHeight; });
         for (int site = 0; site < 149 * 149; ++site)
             QCOMPARE(heightShown(flat, site), flatHeight);
 
@@ -345,8 +376,7 @@ private slots:
         const QImage before = screenshot();
         QVERIFY(litSegmentPixels(before, GRAINS_READOUT) > 0);
         click(REINITIALISE_BUTTON);
-        QTest::qWait(300);
-        const QImage after = screenshot();
+        const QImage after = screenWhen([&](const QImage &screen) { return changedSquares(before, screen) > 149 * 149 / 2; });
         QVERIFY(changedSquares(before, after) > 149 * 149 / 2);
         int seen[5] = {};
         for (int site = 0; site < 149 * 149; ++site)
