@@ -7,7 +7,7 @@
 
 #include "app/sandpilewindow.h"
 #include "sandpile/latticeimage.h"
-#include "sandpile/model/graindriver.h"
+#include "engine/graindriver.h"
 #include "sandpile/sandpile.h"
 #include "bareavalanche.h"
 

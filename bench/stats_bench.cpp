@@ -11,7 +11,7 @@
 #include "bareavalanche.h"
 #include "measurer.h"
 #include "series.h"
-#include "sandpile/model/random.h"
+#include "engine/random.h"
 
 #include <benchmark/benchmark.h>
 

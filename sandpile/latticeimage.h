@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/sandpilemodel.h"
+#include "engine/sandpilemodel.h"
 
 #include <QImage>
 #include <QRegion>

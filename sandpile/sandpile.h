@@ -1,8 +1,8 @@
 #pragma once
 
 #include "latticeimage.h"
-#include "model/graindriver.h"
-#include "model/sandpilemodel.h"
+#include "engine/graindriver.h"
+#include "engine/sandpilemodel.h"
 
 #include <QWidget>
 

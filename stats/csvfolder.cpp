@@ -3,7 +3,7 @@
 #include "atomicfiles.h"
 #include "exactvalues.h"
 #include "options.h"
-#include "sandpile/model/lattice.h"
+#include "engine/lattice.h"
 #include "report.h"
 #include "sidesummary.h"
 #include "strictnumber.h"

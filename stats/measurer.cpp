@@ -1,7 +1,7 @@
 #include "measurer.h"
 
 #include "runseed.h"
-#include "sandpile/model/sandpilemodel.h"
+#include "engine/sandpilemodel.h"
 
 #include <algorithm>
 #include <vector>

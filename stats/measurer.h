@@ -1,7 +1,7 @@
 #pragma once
 
 #include "tally.h"
-#include "sandpile/model/random.h"
+#include "engine/random.h"
 
 #include <atomic>
 #include <cstdint>

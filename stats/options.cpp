@@ -1,8 +1,8 @@
 #include "options.h"
 
 #include "measurer.h"
-#include "sandpile/model/lattice.h"
-#include "sandpile/model/random.h"
+#include "engine/lattice.h"
+#include "engine/random.h"
 #include "strictnumber.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "support/sandpiletest.h"
 
 #include "app/sandpilewindow.h"
-#include "sandpile/model/graindriver.h"
+#include "engine/graindriver.h"
 
 #include <QElapsedTimer>
 #include <QExposeEvent>

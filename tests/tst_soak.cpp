@@ -10,7 +10,7 @@
 #include "support/reference.h"
 #include "support/sandpiletest.h"
 
-#include "sandpile/model/graindriver.h"
+#include "engine/graindriver.h"
 
 #include <QtTest>
 

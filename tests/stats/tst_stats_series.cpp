@@ -7,7 +7,7 @@
 #include "report.h"
 #include "series.h"
 #include "sidesummary.h"
-#include "sandpile/model/graindriver.h"
+#include "engine/graindriver.h"
 
 #include <QImage>
 #include <QTemporaryDir>

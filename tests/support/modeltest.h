@@ -4,8 +4,8 @@
 // from, observers that record what the engine reports, and the whole
 // visible state of a model and its driver, to compare before and after.
 
-#include "sandpile/model/graindriver.h"
-#include "sandpile/model/sandpilemodel.h"
+#include "engine/graindriver.h"
+#include "engine/sandpilemodel.h"
 
 #include <QString>
 #include <QStringList>

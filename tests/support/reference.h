@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sandpile/model/random.h"
+#include "engine/random.h"
 
 #include <vector>
 
