@@ -4,6 +4,7 @@
 #include "exactvalues.h"
 #include "options.h"
 #include "engine/lattice.h"
+#include "cformat.h"
 #include "report.h"
 #include "sidesummary.h"
 #include "strictnumber.h"
@@ -33,7 +34,7 @@ constexpr int SUMMARY_FIXED_COLUMNS = 5;   // L, seed, runs, grains_per_run, war
 
 std::string real(double value)
 {
-    return std::isfinite(value) ? Report::format("%.10g", value) : "";
+    return std::isfinite(value) ? cformat("%.10g", value) : "";
 }
 
 std::string fitColumns(const PowerLawFit &fit)
@@ -116,14 +117,14 @@ Tally readRaw(const std::string &path, const std::string &folder)
 
 } // namespace
 
-std::string summaryCsv(const SeriesResult &result)
+std::string summaryCsv(const SeriesSummary &summary)
 {
+    const SeriesResult &result = summary.result;
     std::string text = std::string(SUMMARY_HEADER) + "\n";
     // The run list ("0-3,7") with ';' between ranges, to stay one field.
     std::string runs = Report::runList(result.runs());
     std::replace(runs.begin(), runs.end(), ',', ';');
-    for (const SeriesResult::Side &side : result.sides) {
-        const SideSummary s(side);
+    for (const SideSummary &s : summary.sides) {
         text += std::to_string(s.side) + "," + std::to_string(result.seed) + "," + runs + ","
                 + std::to_string(result.grainsPerRun) + "," + std::to_string(s.warmup) + ","
                 + (s.interrupted ? "1" : "0") + "," + std::to_string(s.grains) + ","
@@ -145,7 +146,7 @@ std::string distributionCsv(const Histogram &histogram)
     const double total = double(histogram.total());
     for (const Histogram::Bin &bin : histogram.logBins()) {
         const double width = double(bin.high - bin.low + 1);
-        text += Report::format("%lld,%lld,%llu,%.6e\n", (long long)bin.low, (long long)bin.high,
+        text += cformat("%lld,%lld,%llu,%.6e\n", (long long)bin.low, (long long)bin.high,
                                (unsigned long long)bin.count, double(bin.count) / (total * width));
     }
     return text;
@@ -173,15 +174,16 @@ std::string rawCsv(const Tally &tally)
     return text;
 }
 
-void write(const SeriesResult &result, const std::string &folder)
+void write(const SeriesSummary &summary, const std::string &folder)
 {
+    const SeriesResult &result = summary.result;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error)
         throw std::runtime_error("cannot create the folder " + folder + ": " + error.message());
     // summary.csv goes last: --merge reads only a folder that has it.
     AtomicFiles files;
-    files.addMarker((std::filesystem::path(folder) / "summary.csv").string(), summaryCsv(result));
+    files.addMarker((std::filesystem::path(folder) / "summary.csv").string(), summaryCsv(summary));
     for (const SeriesResult::Side &side : result.sides) {
         files.add(sidePath(folder, "size", side.side), distributionCsv(side.tally.size));
         files.add(sidePath(folder, "area", side.side), distributionCsv(side.tally.area));

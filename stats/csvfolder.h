@@ -1,6 +1,6 @@
 #pragma once
 
-#include "seriesresult.h"
+#include "seriessummary.h"
 
 #include <string>
 
@@ -18,7 +18,7 @@
 // Any failure throws std::runtime_error with a one-line message.
 namespace CsvFolder {
 
-void write(const SeriesResult &result, const std::string &folder);
+void write(const SeriesSummary &summary, const std::string &folder);
 SeriesResult read(const std::string &folder);
 
 // Several folders of the same series (same seed, grains and sides, runs
@@ -26,7 +26,7 @@ SeriesResult read(const std::string &folder);
 SeriesResult merge(const std::vector<std::string> &folders);
 
 // The files write() makes for one side.
-std::string summaryCsv(const SeriesResult &result);
+std::string summaryCsv(const SeriesSummary &summary);
 std::string distributionCsv(const Histogram &histogram);
 std::string rawCsv(const Tally &tally);
 

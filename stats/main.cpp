@@ -148,18 +148,19 @@ int main(int argc, char *argv[])
             std::fflush(stdout);
             result = measure(options);
         }
-        std::fputs(Report::body(result).c_str(), stdout);
+        const SeriesSummary summary(std::move(result));
+        std::fputs(Report::body(summary).c_str(), stdout);
         std::fflush(stdout);
 
         if (!options.csv.empty())
-            CsvFolder::write(result, options.csv);
+            CsvFolder::write(summary, options.csv);
         if (!options.plot.empty()) {
             // Offscreen: the plot needs Qt's fonts, never a display.
             qputenv("QT_QPA_PLATFORM", "offscreen");
             qInstallMessageHandler(quietQt);
             int qtArgc = 1;
             QGuiApplication application(qtArgc, argv);
-            Plot::write(result, options.plot);
+            Plot::write(summary, options.plot);
         }
         // A Ctrl-C while the files were written still counts: they are
         // written whole, and the status says the work was interrupted.

@@ -2,6 +2,7 @@
 
 #include "atomicfiles.h"
 #include "paintercanvas.h"
+#include "cformat.h"
 #include "report.h"
 #include "sidesummary.h"
 #include "svgcanvas.h"
@@ -57,12 +58,14 @@ std::string powerOfTen(int exponent)
 
 } // namespace
 
-void draw(const SeriesResult &result, Canvas &canvas)
+void draw(const SeriesSummary &summary, Canvas &canvas)
 {
+    const SeriesResult &result = summary.result;
     std::vector<Curve> curves;
     double xHigh = 10, yLow = 1, yHigh = 1e-1;
-    for (const SeriesResult::Side &side : result.sides) {
-        const SideSummary summary(side);
+    for (std::size_t i = 0; i < result.sides.size(); ++i) {
+        const SeriesResult::Side &side = result.sides[i];
+        const PowerLawFit &sizeFit = summary.sides[i].sizeFit;
         Curve curve;
         const double total = double(side.tally.size.total());
         for (const Histogram::Bin &bin : side.tally.size.logBins())
@@ -70,10 +73,9 @@ void draw(const SeriesResult &result, Canvas &canvas)
                 const double density = double(bin.count) / (total * double(bin.high - bin.low + 1));
                 curve.points.push_back({std::sqrt(double(bin.low) * double(bin.high)), density});
             }
-        curve.fit = fittedLine(summary.sizeFit, total);
+        curve.fit = fittedLine(sizeFit, total);
         curve.label = "L = " + std::to_string(side.side)
-                      + (summary.sizeFit.valid ? Report::format(", τ = %.3f ± %.3f", summary.sizeFit.tau,
-                                                                summary.sizeFit.error)
+                      + (sizeFit.valid ? cformat(", τ = %.3f ± %.3f", sizeFit.tau, sizeFit.error)
                                                : std::string());
         for (const Canvas::Point &p : curve.points) {
             xHigh = std::max(xHigh, p.x);
@@ -131,12 +133,12 @@ void draw(const SeriesResult &result, Canvas &canvas)
     canvas.text({RIGHT - 218, y}, "power law fitted over its window", Canvas::Left);
 }
 
-void write(const SeriesResult &result, const std::string &path)
+void write(const SeriesSummary &summary, const std::string &path)
 {
     std::string contents;
     if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".svg") == 0) {
         SvgCanvas canvas(WIDTH, HEIGHT);
-        draw(result, canvas);
+        draw(summary, canvas);
         contents = canvas.document();
     } else {
         QImage image(WIDTH, HEIGHT, QImage::Format_RGB32);
@@ -146,7 +148,7 @@ void write(const SeriesResult &result, const std::string &path)
             painter.setRenderHint(QPainter::Antialiasing);
             painter.setFont(QFont("DejaVu Sans", 10));
             PainterCanvas canvas(painter);
-            draw(result, canvas);
+            draw(summary, canvas);
         }
         QByteArray bytes;
         QBuffer buffer(&bytes);

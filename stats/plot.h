@@ -1,7 +1,7 @@
 #pragma once
 
 #include "canvas.h"
-#include "seriesresult.h"
+#include "seriessummary.h"
 
 #include <string>
 
@@ -12,9 +12,9 @@ namespace Plot {
 constexpr int WIDTH = 800;
 constexpr int HEIGHT = 600;
 
-void draw(const SeriesResult &result, Canvas &canvas);
+void draw(const SeriesSummary &summary, Canvas &canvas);
 // Writes a .png (needs a QGuiApplication for its fonts) or a .svg file,
 // whole or not at all. Throws std::runtime_error.
-void write(const SeriesResult &result, const std::string &path);
+void write(const SeriesSummary &summary, const std::string &path);
 
 } // namespace Plot

@@ -1,28 +1,14 @@
 #include "report.h"
 
+#include "cformat.h"
 #include "exactvalues.h"
 #include "measurer.h"
 #include "sidesummary.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 
 namespace Report {
-
-std::string format(const char *pattern, ...)
-{
-    va_list arguments, copy;
-    va_start(arguments, pattern);
-    va_copy(copy, arguments);
-    const int length = std::vsnprintf(nullptr, 0, pattern, copy);
-    va_end(copy);
-    std::string text(std::size_t(std::max(length, 0)) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), pattern, arguments);
-    va_end(arguments);
-    text.pop_back();
-    return text;
-}
 
 std::string runList(const std::vector<std::int64_t> &runs)
 {
@@ -41,7 +27,7 @@ std::string runList(const std::vector<std::int64_t> &runs)
 
 std::string header(std::int64_t seed, const std::vector<std::int64_t> &runs, std::int64_t grainsPerRun)
 {
-    return format("Bak-Tang-Wiesenfeld sandpile: seed %lld, run%s %s, %lld grains measured per run\n",
+    return cformat("Bak-Tang-Wiesenfeld sandpile: seed %lld, run%s %s, %lld grains measured per run\n",
                   (long long)seed, runs.size() == 1 ? "" : "s", runList(runs).c_str(),
                   (long long)grainsPerRun);
 }
@@ -50,15 +36,15 @@ namespace {
 
 std::string number(double value, const char *pattern = "%.4f")
 {
-    return std::isfinite(value) ? format(pattern, value) : "n/a";
+    return std::isfinite(value) ? cformat(pattern, value) : "n/a";
 }
 
 std::string fitLine(const char *quantity, const char *symbol, const PowerLawFit &fit)
 {
-    const std::string label = format("tau (%s)", quantity);
+    const std::string label = cformat("tau (%s)", quantity);
     if (!fit.valid)
-        return format("  %-22s n/a: no fit window below the cut-off, or too few values\n", label.c_str());
-    return format("  %-22s %s ± %-8s fit over %lld <= %s <= %lld, %llu avalanches\n", label.c_str(),
+        return cformat("  %-22s n/a: no fit window below the cut-off, or too few values\n", label.c_str());
+    return cformat("  %-22s %s ± %-8s fit over %lld <= %s <= %lld, %llu avalanches\n", label.c_str(),
                   number(fit.tau).c_str(), number(fit.error).c_str(), (long long)fit.xmin, symbol,
                   (long long)fit.xmax, (unsigned long long)fit.samples);
 }
@@ -76,26 +62,25 @@ std::string product(std::int64_t a, std::int64_t b)
     return digits;
 }
 
-std::string sideBlock(const SeriesResult &result, const SeriesResult::Side &measured)
+std::string sideBlock(const SeriesResult &result, const SideSummary &s)
 {
-    const SideSummary s(measured);
-    std::string text = format("\nL = %d: %lld sites, %lld warm-up grains per run%s\n", s.side,
+    std::string text = cformat("\nL = %d: %lld sites, %lld warm-up grains per run%s\n", s.side,
                               (long long)s.side * s.side, (long long)s.warmup,
                               s.interrupted ? " (partial)" : "");
-    text += format("  %-22s %lld of %s asked for\n", "grains measured", (long long)s.grains,
+    text += cformat("  %-22s %lld of %s asked for\n", "grains measured", (long long)s.grains,
                    product(result.grainsPerRun, s.runs).c_str());
-    text += format("  %-22s %llu\n", "avalanches", (unsigned long long)s.avalanches);
-    text += format("  %-22s s = %lld topplings, area = %lld sites, duration = %lld sweeps\n",
+    text += cformat("  %-22s %llu\n", "avalanches", (unsigned long long)s.avalanches);
+    text += cformat("  %-22s s = %lld topplings, area = %lld sites, duration = %lld sweeps\n",
                    "largest avalanche", (long long)s.largestSize, (long long)s.largestArea,
                    (long long)s.largestDuration);
     const double deviation = 100 * (s.topplingsPerGrain / s.exactTopplings - 1);
-    text += format("  %-22s %s ± %-8s exact %.4f (%s %%)\n", "topplings per grain",
+    text += cformat("  %-22s %s ± %-8s exact %.4f (%s %%)\n", "topplings per grain",
                    number(s.topplingsPerGrain).c_str(), number(s.topplingsError).c_str(),
                    s.exactTopplings, number(deviation, "%+.2f").c_str());
-    text += format("  %-22s %-19s infinite lattice %.4f (%llu piles sampled)\n", "mean height",
+    text += cformat("  %-22s %-19s infinite lattice %.4f (%llu piles sampled)\n", "mean height",
                    number(s.meanHeight).c_str(), ExactValues::meanHeight(), (unsigned long long)s.piles);
     for (int z = 0; z < 4; ++z)
-        text += format("  P(z = %d)%14s %-19s infinite lattice %.4f\n", z, "",
+        text += cformat("  P(z = %d)%14s %-19s infinite lattice %.4f\n", z, "",
                        number(s.heightProbability[std::size_t(z)]).c_str(),
                        ExactValues::heightProbability(z));
     text += fitLine("size", "s", s.sizeFit);
@@ -106,14 +91,14 @@ std::string sideBlock(const SeriesResult &result, const SeriesResult::Side &meas
 
 } // namespace
 
-std::string body(const SeriesResult &result)
+std::string body(const SeriesSummary &summary)
 {
     std::string text;
-    if (result.interrupted())
+    if (summary.result.interrupted())
         text += "PARTIAL: interrupted; the statistics of the grains measured so far\n";
-    for (const SeriesResult::Side &side : result.sides)
-        text += sideBlock(result, side);
-    text += format("\nErrors: batch means over blocks of 2^k L^2 consecutive grains, at most %d per run.\n"
+    for (const SideSummary &side : summary.sides)
+        text += sideBlock(summary.result, side);
+    text += cformat("\nErrors: batch means over blocks of 2^k L^2 consecutive grains, at most %d per run.\n"
                    "Heights: the whole pile after every L^2/%lld grains. tau: discrete power-law maximum\n"
                    "likelihood (Clauset, Shalizi and Newman 2009) truncated to the window shown.\n",
                    Tally::MAX_BLOCKS_PER_RUN, (long long)Measurer::HEIGHT_SAMPLES_PER_L2);

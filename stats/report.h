@@ -1,6 +1,6 @@
 #pragma once
 
-#include "seriesresult.h"
+#include "seriessummary.h"
 
 #include <cstdint>
 #include <string>
@@ -16,9 +16,6 @@ std::string runList(const std::vector<std::int64_t> &runs);
 std::string header(std::int64_t seed, const std::vector<std::int64_t> &runs, std::int64_t grainsPerRun);
 
 // The statistics, marked partial when a run was interrupted.
-std::string body(const SeriesResult &result);
-
-// printf into a string, in the C locale's number format.
-std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string body(const SeriesSummary &summary);
 
 } // namespace Report

@@ -1,12 +1,13 @@
 #include "svgcanvas.h"
 
+#include "cformat.h"
 #include "report.h"
 
 namespace {
 
 std::string colourName(Canvas::Colour colour)
 {
-    return Report::format("#%06x", unsigned(colour));
+    return cformat("#%06x", unsigned(colour));
 }
 
 std::string escaped(const std::string &text)
@@ -20,7 +21,7 @@ std::string escaped(const std::string &text)
 } // namespace
 
 SvgCanvas::SvgCanvas(int width, int height)
-    : body(Report::format("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    : body(cformat("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
                           "viewBox=\"0 0 %d %d\" font-family=\"DejaVu Sans, sans-serif\" font-size=\"13\">\n"
                           "<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n",
@@ -31,23 +32,23 @@ SvgCanvas::SvgCanvas(int width, int height)
 void SvgCanvas::polyline(const std::vector<Point> &points, Colour colour, double width, bool dashed)
 {
     body += "<polyline fill=\"none\" stroke=\"" + colourName(colour) + "\" stroke-width=\""
-            + Report::format("%g", width) + "\"" + (dashed ? " stroke-dasharray=\"6,4\"" : "") + " points=\"";
+            + cformat("%g", width) + "\"" + (dashed ? " stroke-dasharray=\"6,4\"" : "") + " points=\"";
     for (const Point &p : points)
-        body += Report::format("%.2f,%.2f ", p.x, p.y);
+        body += cformat("%.2f,%.2f ", p.x, p.y);
     body += "\"/>\n";
 }
 
 void SvgCanvas::dot(Point centre, double radius, Colour colour)
 {
-    body += Report::format("<circle cx=\"%.2f\" cy=\"%.2f\" r=\"%g\" fill=\"%s\"/>\n", centre.x, centre.y, radius,
+    body += cformat("<circle cx=\"%.2f\" cy=\"%.2f\" r=\"%g\" fill=\"%s\"/>\n", centre.x, centre.y, radius,
                            colourName(colour).c_str());
 }
 
 void SvgCanvas::text(Point at, const std::string &utf8, Align align, bool vertical)
 {
     const char *anchor = align == Left ? "start" : align == Centre ? "middle" : "end";
-    body += Report::format("<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"%s\"", at.x, at.y, anchor);
+    body += cformat("<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"%s\"", at.x, at.y, anchor);
     if (vertical)
-        body += Report::format(" transform=\"rotate(-90 %.2f %.2f)\"", at.x, at.y);
+        body += cformat(" transform=\"rotate(-90 %.2f %.2f)\"", at.x, at.y);
     body += ">" + escaped(utf8) + "</text>\n";
 }

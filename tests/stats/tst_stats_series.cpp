@@ -53,8 +53,8 @@ Series::Settings smallSeries(std::int64_t firstRun, std::int64_t runs, int threa
 // Everything the tool prints and writes for a result, as one text.
 std::string everything(const SeriesResult &result)
 {
-    std::string text = Report::header(result.seed, result.runs(), result.grainsPerRun) + Report::body(result)
-                       + CsvFolder::summaryCsv(result);
+    std::string text = Report::header(result.seed, result.runs(), result.grainsPerRun) + Report::body(SeriesSummary(result))
+                       + CsvFolder::summaryCsv(SeriesSummary(result));
     for (const SeriesResult::Side &side : result.sides)
         text += CsvFolder::distributionCsv(side.tally.size) + CsvFolder::distributionCsv(side.tally.area)
                 + CsvFolder::distributionCsv(side.tally.duration) + CsvFolder::rawCsv(side.tally);
@@ -189,7 +189,7 @@ private slots:
         result.sides.push_back({2, 8, {}});
         for (std::int64_t run = 0; run < 10000; ++run)
             result.sides[0].tally.runs.push_back({run, true, {}});
-        QVERIFY(Report::body(result).find("0 of 10000000000000000000 asked for") != std::string::npos);
+        QVERIFY(Report::body(SeriesSummary(result)).find("0 of 10000000000000000000 asked for") != std::string::npos);
     }
 
     // A rename failing half-way leaves no summary.csv, so that the folder
@@ -199,10 +199,10 @@ private slots:
         QTemporaryDir dir;
         const std::string folder = dir.filePath("out").toStdString();
         const SeriesResult result = Series::run(smallSeries(0, 1, 1));
-        CsvFolder::write(result, folder);
+        CsvFolder::write(SeriesSummary(result), folder);
         QVERIFY(QFile::remove(dir.filePath("out/raw_L16.csv")));
         QVERIFY(QDir().mkpath(dir.filePath("out/raw_L16.csv/full")));   // a folder cannot be replaced
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, CsvFolder::write(result, folder));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, CsvFolder::write(SeriesSummary(result), folder));
         QVERIFY(!QFile::exists(dir.filePath("out/summary.csv")));
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, CsvFolder::read(folder));
         QCOMPARE(QDir(dir.filePath("out")).entryList({"*.tmp"}, QDir::Files | QDir::Hidden), QStringList());
@@ -218,13 +218,13 @@ private slots:
         for (const QString &folder : {whole, first, second, merged})
             QVERIFY(QDir().mkpath(folder));
         const SeriesResult all = Series::run(smallSeries(0, 4, 2));
-        CsvFolder::write(all, whole.toStdString());
-        CsvFolder::write(Series::run(smallSeries(0, 2, 2)), first.toStdString());
-        CsvFolder::write(Series::run(smallSeries(2, 2, 1)), second.toStdString());
+        CsvFolder::write(SeriesSummary(all), whole.toStdString());
+        CsvFolder::write(SeriesSummary(Series::run(smallSeries(0, 2, 2))), first.toStdString());
+        CsvFolder::write(SeriesSummary(Series::run(smallSeries(2, 2, 1))), second.toStdString());
 
         const SeriesResult joined = CsvFolder::merge({second.toStdString(), first.toStdString()});
         QCOMPARE(everything(joined), everything(all));
-        CsvFolder::write(joined, merged.toStdString());
+        CsvFolder::write(SeriesSummary(joined), merged.toStdString());
         const QStringList files = QDir(whole).entryList(QDir::Files);
         QCOMPARE(files.size(), 1 + 4 * 2);
         QCOMPARE(QDir(merged).entryList(QDir::Files), files);
@@ -268,7 +268,7 @@ private slots:
         QTemporaryDir dir;
 
         const QString png = dir.filePath("p.png");
-        Plot::write(result, png.toStdString());
+        Plot::write(SeriesSummary(result), png.toStdString());
         const QImage image(png);
         QCOMPARE(image.size(), QSize(Plot::WIDTH, Plot::HEIGHT));
         int drawn = 0;   // coloured pixels of the curves inside the frame
@@ -280,7 +280,7 @@ private slots:
         QVERIFY2(drawn > 500, qPrintable(QString::number(drawn)));
 
         const QString svg = dir.filePath("p.svg");
-        Plot::write(result, svg.toStdString());
+        Plot::write(SeriesSummary(result), svg.toStdString());
         QFile file(svg);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QXmlStreamReader xml(&file);
