@@ -4,7 +4,7 @@
 # suite on both builds. The X11 test starts its own Xvfb.
 source "$(dirname "$0")/common.sh"
 install_missing "${BUILD_PACKAGES[@]}" xvfb xdotool x11-utils imagemagick libbenchmark-dev \
-    desktop-file-utils appstream dpkg-dev file man-db
+    desktop-file-utils appstream dpkg-dev file man-db parallel
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
