@@ -129,6 +129,21 @@ private slots:
         QCOMPARE(summary.blocks, 2 * 25);
     }
 
+    // The batch-means error of four blocks, the last one short, worked by
+    // hand: G = 10+10+10+5 = 35 grains, T = 20+30+10+15 = 75 topplings,
+    // m = T/G = 15/7; T_b - m G_b = -10/7, 60/7, -80/7, 30/7, whose squares
+    // sum to (100 + 3600 + 6400 + 900)/49 = 11000/49; times B/(B-1) = 4/3
+    // that is 44000/147, and the error is its square root over G = 35.
+    void batchMeansError()
+    {
+        SeriesResult::Side side{4, 0, {}};
+        side.tally.runs.push_back({0, false, {{10, 20}, {10, 30}, {10, 10}, {5, 15}}});
+        const SideSummary summary(side);
+        QCOMPARE(summary.blocks, 4);
+        QCOMPARE(summary.topplingsPerGrain, 15.0 / 7);
+        QVERIFY(std::fabs(summary.topplingsError - std::sqrt(44000.0 / 147) / 35) < 1e-12);
+    }
+
     void sampledHeightsAreTheSteadyState_data()
     {
         QTest::addColumn<int>("side");

@@ -8,6 +8,7 @@
 #include "series.h"
 #include "sidesummary.h"
 #include "engine/graindriver.h"
+#include "../support/reference.h"
 
 #include <QImage>
 #include <QRegularExpression>
@@ -131,6 +132,48 @@ private slots:
         QCOMPARE(durations, windowDurations);
         QCOMPARE(sizes[2], std::int64_t(9));
         QCOMPARE(durations[2], std::int64_t(7));
+    }
+
+    // Each avalanche's size and area as the reference pile, toppling one
+    // site at a time, finds them from the same start and the same random
+    // sites; and a merged tally counts the avalanches of both parts.
+    void avalanchesAgreeWithTheReference()
+    {
+        constexpr int SIDE = 12;
+        constexpr std::int64_t SEED = 11;
+        std::vector<std::pair<std::int64_t, std::int64_t>> heard;
+        Measurer measurer({SIDE, 3000, 0, SEED});
+        measurer.setListener([&](std::int64_t size, std::int64_t area, std::int64_t) { heard.emplace_back(size, area); });
+        const Tally first = measurer.measure(0);
+
+        Random random(SEED);
+        std::vector<int> start(SIDE * SIDE);
+        for (int &height : start)
+            height = int(random.uniformRandom() * 4.0);
+        ReferencePile reference(SIDE, start);
+        for (const auto &[size, area] : heard) {
+            int site;
+            do
+                site = int(random.uniformRandom() * SIDE * SIDE);
+            while (++reference.z[std::size_t(site)] != 4);
+            QCOMPARE(std::int64_t(reference.stabilise()), size);
+            QCOMPARE(std::int64_t(reference.area), area);
+            QVERIFY(area >= 1 && area <= size);
+        }
+        QVERIFY(first.area.largest() > 20);
+
+        const Tally second = measurer.measure(1);
+        Tally merged = first;
+        QVERIFY(merged.merge(second));
+        for (const auto &[histogram, of] : {std::pair{&Tally::size, "size"}, {&Tally::area, "area"},
+                                            {&Tally::duration, "duration"}}) {
+            std::map<std::int64_t, std::uint64_t> sum;
+            for (const Tally *part : {&first, &second})
+                (part->*histogram).forEach([&sum](std::int64_t value, std::uint64_t count) { sum[value] += count; });
+            std::map<std::int64_t, std::uint64_t> joined;
+            (merged.*histogram).forEach([&joined](std::int64_t value, std::uint64_t count) { joined[value] = count; });
+            QVERIFY2(joined == sum, of);
+        }
     }
 
     void sameOutputWhateverTheThreads()
@@ -375,6 +418,14 @@ private slots:
         QCOMPARE(std::uint64_t(total), sizes.total());
         QVERIFY(lastLow <= sizes.largest() && sizes.largest() < expectedLow);   // the last bin holds the largest
         QVERIFY(std::fabs(probability - 1) < 1e-4);
+
+        // Bins up to the largest int64 neither overflow nor grow one by one.
+        Histogram huge;
+        huge.add(std::numeric_limits<std::int64_t>::max());
+        const std::vector<Histogram::Bin> bins = huge.logBins();
+        QVERIFY(bins.size() < 250);
+        QCOMPARE(bins.back().high, std::numeric_limits<std::int64_t>::max());
+        QCOMPARE(bins.back().count, std::uint64_t(1));
     }
 
     void plots()
