@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 
@@ -112,12 +113,13 @@ const std::vector<Column> &summaryColumns()
                                             {"area", &SideSummary::areaFit},
                                             {"duration", &SideSummary::durationFit}}) {
             const std::string name = quantity;
-            const auto tau = [fit](const SummaryRow &row) { return row.side.*fit; };
-            figure("tau_" + name, [tau](const SummaryRow &row) { return tau(row).valid ? tau(row).tau : NAN; });
-            figure("tau_" + name + "_se", [tau](const SummaryRow &row) { return tau(row).valid ? tau(row).error : NAN; });
-            checked(name + "_xmin", [tau](const SummaryRow &row) { return std::to_string(tau(row).xmin); });
-            checked(name + "_xmax", [tau](const SummaryRow &row) { return std::to_string(tau(row).xmax); });
-            checked(name + "_n", [tau](const SummaryRow &row) { return std::to_string(tau(row).samples); });
+            constexpr double NONE = std::numeric_limits<double>::quiet_NaN();   // an empty field
+            figure("tau_" + name, [fit](const SummaryRow &row) { return (row.side.*fit).valid ? (row.side.*fit).tau : NONE; });
+            figure("tau_" + name + "_se",
+                   [fit](const SummaryRow &row) { return (row.side.*fit).valid ? (row.side.*fit).error : NONE; });
+            checked(name + "_xmin", [fit](const SummaryRow &row) { return std::to_string((row.side.*fit).xmin); });
+            checked(name + "_xmax", [fit](const SummaryRow &row) { return std::to_string((row.side.*fit).xmax); });
+            checked(name + "_n", [fit](const SummaryRow &row) { return std::to_string((row.side.*fit).samples); });
         }
         return c;
     }();
