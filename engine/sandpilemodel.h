@@ -6,6 +6,7 @@
 
 #include <cassert>
 #include <cstdint>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -80,8 +81,12 @@ public:
     // The three ways of dropping grains. Each counted grain adds to
     // grainsAdded; a drop that makes a site reach 4 starts an avalanche
     // there, which relax() then advances. All need a stable pile.
+    // dropAtRandom drops until a site reaches 4, or until `limit` grains
+    // (at least 1) have fallen without an avalanche; it returns the grains.
+    // A drop cut by the limit and continued by the next call draws the same
+    // sites as one uncut drop, so the avalanches stay the same.
     template <typename Observer>
-    int dropAtRandom(Observer &observer);          // until a site reaches 4; returns the grains
+    int dropAtRandom(Observer &observer, int limit = std::numeric_limits<int>::max());
     template <typename Observer>
     bool dropAtSelectedSite(Observer &observer);   // one grain, if a site is selected
     template <typename Observer>
@@ -194,7 +199,7 @@ void SandpileModel::addGrain(int site, Observer &observer)
 }
 
 template <typename Observer>
-int SandpileModel::dropAtRandom(Observer &observer)
+int SandpileModel::dropAtRandom(Observer &observer, int limit)
 {
     const int L = side();
     int dropped = 0;
@@ -204,9 +209,10 @@ int SandpileModel::dropAtRandom(Observer &observer)
         site = std::min(int(uniformRandom() * L * L), sites() - 1);
         addGrain(site, observer);
         ++dropped;
-    } while (heights[site] != Lattice::TOPPLING_HEIGHT);
+    } while (heights[site] != Lattice::TOPPLING_HEIGHT && dropped < limit);
     grains += dropped;
-    startAvalanche(site);
+    if (heights[site] == Lattice::TOPPLING_HEIGHT)
+        startAvalanche(site);
     return dropped;
 }
 

@@ -8,11 +8,15 @@
 #include "report.h"
 #include "sidesummary.h"
 #include "strictnumber.h"
+#include "tallycheck.h"
+#include "engine/random.h"
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 
@@ -20,32 +24,113 @@ namespace CsvFolder {
 
 namespace {
 
-const char *const SUMMARY_HEADER =
-    "L,seed,runs,grains_per_run,warmup,partial,grains,avalanches,topplings,"
-    "largest_size,largest_area,largest_duration,"
-    "topplings_per_grain,topplings_per_grain_se,topplings_per_grain_exact,"
-    "mean_height,mean_height_exact,height_piles,p0,p0_exact,p1,p1_exact,p2,p2_exact,p3,p3_exact,"
-    "tau_size,tau_size_se,size_xmin,size_xmax,size_n,"
-    "tau_area,tau_area_se,area_xmin,area_xmax,area_n,"
-    "tau_duration,tau_duration_se,duration_xmin,duration_xmax,duration_n";
 const char *const DISTRIBUTION_HEADER = "bin_low,bin_high,count,density";
 const char *const RAW_HEADER = "record,run,key,value";
-constexpr int SUMMARY_FIXED_COLUMNS = 5;   // L, seed, runs, grains_per_run, warmup
 
 std::string real(double value)
 {
     return std::isfinite(value) ? cformat("%.10g", value) : "";
 }
 
-std::string fitColumns(const PowerLawFit &fit)
-{
-    return (fit.valid ? real(fit.tau) + "," + real(fit.error) : std::string(",")) + ","
-           + std::to_string(fit.xmin) + "," + std::to_string(fit.xmax) + "," + std::to_string(fit.samples);
-}
-
 std::string sidePath(const std::string &folder, const char *name, int side)
 {
     return (std::filesystem::path(folder) / (std::string(name) + "_L" + std::to_string(side) + ".csv")).string();
+}
+
+// What a row of summary.csv says of its series; the reader puts these
+// back into the result.
+struct SummaryKeys {
+    std::int64_t side = 0;
+    std::int64_t seed = 0;
+    std::int64_t grainsPerRun = 0;
+    std::int64_t warmup = 0;
+};
+
+// One row of summary.csv: a side of a series and its statistics.
+struct SummaryRow {
+    SummaryKeys keys;
+    std::string runs;   // the run list, with ';' between ranges to stay one field
+    const SideSummary &side;
+};
+
+// The columns of summary.csv, in the order written. The reader finds them
+// by name: a key goes back into the result (within its range), a checked
+// column must equal what the side's raw file gives, and a figure is only
+// for the user (floating point, remade from the raw file).
+struct Column {
+    enum Use { Key, Checked, Figure };
+    std::string name;
+    Use use;
+    std::function<std::string(const SummaryRow &)> text;
+    std::int64_t SummaryKeys::*key = nullptr;   // a Key's place, and its range
+    std::int64_t low = 0, high = 0;
+};
+
+const std::vector<Column> &summaryColumns()
+{
+    static const std::vector<Column> columns = [] {
+        std::vector<Column> c;
+        const auto key = [&c](const char *name, std::int64_t SummaryKeys::*place, std::int64_t low,
+                              std::int64_t high) {
+            c.push_back({name, Column::Key,
+                         [place](const SummaryRow &row) { return std::to_string(row.keys.*place); }, place, low,
+                         high});
+        };
+        const auto checked = [&c](std::string name, std::function<std::string(const SummaryRow &)> text) {
+            c.push_back({std::move(name), Column::Checked, std::move(text)});
+        };
+        const auto figure = [&c](std::string name, std::function<double(const SummaryRow &)> value) {
+            c.push_back({std::move(name), Column::Figure,
+                         [value](const SummaryRow &row) { return real(value(row)); }});
+        };
+        const auto whole = [](auto member) {
+            return [member](const SummaryRow &row) { return std::to_string(row.side.*member); };
+        };
+        key("L", &SummaryKeys::side, Lattice::MIN_SIDE, Options::MAX_SIDE);
+        key("seed", &SummaryKeys::seed, 1, Random::MODULUS - 1);
+        checked("runs", [](const SummaryRow &row) { return row.runs; });
+        key("grains_per_run", &SummaryKeys::grainsPerRun, 1, Options::MAX_COUNT);
+        key("warmup", &SummaryKeys::warmup, 0, Options::MAX_COUNT);
+        checked("partial", [](const SummaryRow &row) { return std::string(row.side.interrupted ? "1" : "0"); });
+        checked("grains", whole(&SideSummary::grains));
+        checked("avalanches", whole(&SideSummary::avalanches));
+        checked("topplings", whole(&SideSummary::topplings));
+        checked("largest_size", whole(&SideSummary::largestSize));
+        checked("largest_area", whole(&SideSummary::largestArea));
+        checked("largest_duration", whole(&SideSummary::largestDuration));
+        figure("topplings_per_grain", [](const SummaryRow &row) { return row.side.topplingsPerGrain; });
+        figure("topplings_per_grain_se", [](const SummaryRow &row) { return row.side.topplingsError; });
+        figure("topplings_per_grain_exact", [](const SummaryRow &row) { return row.side.exactTopplings; });
+        figure("mean_height", [](const SummaryRow &row) { return row.side.meanHeight; });
+        figure("mean_height_exact", [](const SummaryRow &) { return ExactValues::meanHeight(); });
+        checked("height_piles", whole(&SideSummary::piles));
+        for (int z = 0; z < 4; ++z) {
+            const std::string p = "p" + std::to_string(z);
+            figure(p, [z](const SummaryRow &row) { return row.side.heightProbability[std::size_t(z)]; });
+            figure(p + "_exact", [z](const SummaryRow &) { return ExactValues::heightProbability(z); });
+        }
+        for (const auto &[quantity, fit] : {std::pair{"size", &SideSummary::sizeFit},
+                                            {"area", &SideSummary::areaFit},
+                                            {"duration", &SideSummary::durationFit}}) {
+            const std::string name = quantity;
+            constexpr double NONE = std::numeric_limits<double>::quiet_NaN();   // an empty field
+            figure("tau_" + name, [fit](const SummaryRow &row) { return (row.side.*fit).valid ? (row.side.*fit).tau : NONE; });
+            figure("tau_" + name + "_se",
+                   [fit](const SummaryRow &row) { return (row.side.*fit).valid ? (row.side.*fit).error : NONE; });
+            checked(name + "_xmin", [fit](const SummaryRow &row) { return std::to_string((row.side.*fit).xmin); });
+            checked(name + "_xmax", [fit](const SummaryRow &row) { return std::to_string((row.side.*fit).xmax); });
+            checked(name + "_n", [fit](const SummaryRow &row) { return std::to_string((row.side.*fit).samples); });
+        }
+        return c;
+    }();
+    return columns;
+}
+
+SummaryRow summaryRow(const SeriesResult &result, const SeriesResult::Side &measured, const SideSummary &side)
+{
+    std::string runs = Report::runList(measured.tally.runIndices());
+    std::replace(runs.begin(), runs.end(), ',', ';');
+    return {{measured.side, result.seed, result.grainsPerRun, measured.warmup}, runs, side};
 }
 
 std::vector<std::string> split(const std::string &line)
@@ -59,8 +144,8 @@ std::vector<std::string> split(const std::string &line)
     return fields;
 }
 
-// The lines of a file of this tool, its header checked.
-std::vector<std::string> readLines(const std::string &path, const char *header, const std::string &folder)
+// The lines of a file of this tool, its header first.
+std::vector<std::string> readLines(const std::string &path, const std::string &folder)
 {
     std::ifstream file(path);
     if (!file)
@@ -68,11 +153,43 @@ std::vector<std::string> readLines(const std::string &path, const char *header, 
     std::vector<std::string> lines;
     for (std::string line; std::getline(file, line);)
         lines.push_back(line);
-    if (lines.empty() || lines.front() != header)
+    if (lines.empty())
+        throw std::runtime_error(folder + " is not a folder of sandpile-stats output: " + path + " is empty");
+    return lines;
+}
+
+// The lines after a fixed header.
+std::vector<std::string> readRows(const std::string &path, const char *header, const std::string &folder)
+{
+    std::vector<std::string> lines = readLines(path, folder);
+    if (lines.front() != header)
         throw std::runtime_error(folder + " is not a folder of sandpile-stats output: " + path
                                  + " has not the expected columns");
     lines.erase(lines.begin());
     return lines;
+}
+
+// Where each of summaryColumns() stands in a header: every one exactly
+// once, in any order, and no other.
+std::vector<std::size_t> columnPlaces(const std::string &header, const std::string &path)
+{
+    const std::vector<std::string> names = split(header);
+    std::vector<std::size_t> places;
+    for (const Column &column : summaryColumns()) {
+        const auto at = std::find(names.begin(), names.end(), column.name);
+        if (at == names.end())
+            throw std::runtime_error(path + ": no column " + column.name);
+        if (std::find(at + 1, names.end(), column.name) != names.end())
+            throw std::runtime_error(path + ": column " + column.name + " twice");
+        places.push_back(std::size_t(at - names.begin()));
+    }
+    if (names.size() != places.size()) {
+        for (const std::string &name : names)
+            if (std::none_of(summaryColumns().begin(), summaryColumns().end(),
+                             [&name](const Column &column) { return column.name == name; }))
+                throw std::runtime_error(path + ": unknown column '" + name + "'");
+    }
+    return places;
 }
 
 std::int64_t whole(const std::string &text, const std::string &path)
@@ -86,7 +203,7 @@ std::int64_t whole(const std::string &text, const std::string &path)
 Tally readRaw(const std::string &path, const std::string &folder)
 {
     Tally tally;
-    for (const std::string &line : readLines(path, RAW_HEADER, folder)) {
+    for (const std::string &line : readRows(path, RAW_HEADER, folder)) {
         const std::vector<std::string> f = split(line);
         if (f.size() != 4)
             throw std::runtime_error(path + ": malformed line '" + line + "'");
@@ -119,23 +236,16 @@ Tally readRaw(const std::string &path, const std::string &folder)
 
 std::string summaryCsv(const SeriesSummary &summary)
 {
-    const SeriesResult &result = summary.result;
-    std::string text = std::string(SUMMARY_HEADER) + "\n";
-    // The run list ("0-3,7") with ';' between ranges, to stay one field.
-    std::string runs = Report::runList(result.runs());
-    std::replace(runs.begin(), runs.end(), ',', ';');
-    for (const SideSummary &s : summary.sides) {
-        text += std::to_string(s.side) + "," + std::to_string(result.seed) + "," + runs + ","
-                + std::to_string(result.grainsPerRun) + "," + std::to_string(s.warmup) + ","
-                + (s.interrupted ? "1" : "0") + "," + std::to_string(s.grains) + ","
-                + std::to_string(s.avalanches) + "," + std::to_string(s.topplings) + ","
-                + std::to_string(s.largestSize) + "," + std::to_string(s.largestArea) + ","
-                + std::to_string(s.largestDuration) + "," + real(s.topplingsPerGrain) + ","
-                + real(s.topplingsError) + "," + real(s.exactTopplings) + "," + real(s.meanHeight) + ","
-                + real(ExactValues::meanHeight()) + "," + std::to_string(s.piles);
-        for (int z = 0; z < 4; ++z)
-            text += "," + real(s.heightProbability[std::size_t(z)]) + "," + real(ExactValues::heightProbability(z));
-        text += "," + fitColumns(s.sizeFit) + "," + fitColumns(s.areaFit) + "," + fitColumns(s.durationFit) + "\n";
+    std::string text;
+    for (const Column &column : summaryColumns())
+        text += (text.empty() ? "" : ",") + column.name;
+    text += "\n";
+    for (std::size_t s = 0; s < summary.sides.size(); ++s) {
+        const SummaryRow row = summaryRow(summary.result, summary.result.sides[s], summary.sides[s]);
+        std::string line;
+        for (const Column &column : summaryColumns())
+            line += (line.empty() ? "" : ",") + column.text(row);
+        text += line + "\n";
     }
     return text;
 }
@@ -196,31 +306,51 @@ void write(const SeriesSummary &summary, const std::string &folder)
 SeriesResult read(const std::string &folder)
 {
     const std::string summaryPath = (std::filesystem::path(folder) / "summary.csv").string();
-    const std::vector<std::string> rows = readLines(summaryPath, SUMMARY_HEADER, folder);
-    if (rows.empty())
-        throw std::runtime_error(folder + " is not a folder of sandpile-stats output: " + summaryPath + " is empty");
+    const std::vector<std::string> lines = readLines(summaryPath, folder);
+    const std::vector<std::size_t> places = columnPlaces(lines.front(), summaryPath);
+    if (lines.size() == 1)
+        throw std::runtime_error(folder + " is not a folder of sandpile-stats output: " + summaryPath + " has no rows");
+    const std::vector<Column> &columns = summaryColumns();
     SeriesResult result;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        const std::vector<std::string> f = split(rows[r]);
-        if (f.size() < SUMMARY_FIXED_COLUMNS)
-            throw std::runtime_error(summaryPath + ": malformed line '" + rows[r] + "'");
-        const std::int64_t side = whole(f[0], summaryPath);
-        const std::int64_t seed = whole(f[1], summaryPath);
-        const std::int64_t grains = whole(f[3], summaryPath);
-        if (r == 0) {
-            result.seed = seed;
-            result.grainsPerRun = grains;
-        } else if (seed != result.seed || grains != result.grainsPerRun) {
+    for (std::size_t r = 1; r < lines.size(); ++r) {
+        const std::vector<std::string> f = split(lines[r]);
+        if (f.size() != places.size())
+            throw std::runtime_error(summaryPath + ": malformed line '" + lines[r] + "'");
+        SummaryKeys keys;
+        for (std::size_t c = 0; c < columns.size(); ++c)
+            if (columns[c].use == Column::Key) {
+                const std::string &text = f[places[c]];
+                const std::int64_t value = whole(text, summaryPath);
+                if (value < columns[c].low || value > columns[c].high)
+                    throw std::runtime_error(summaryPath + ": " + columns[c].name + " " + text + " out of range "
+                                             + std::to_string(columns[c].low) + " to "
+                                             + std::to_string(columns[c].high));
+                keys.*columns[c].key = value;
+            }
+        if (r == 1) {
+            result.seed = keys.seed;
+            result.grainsPerRun = keys.grainsPerRun;
+        } else if (keys.seed != result.seed || keys.grainsPerRun != result.grainsPerRun) {
             throw std::runtime_error(summaryPath + ": rows of different series");
         }
-        if (grains < 1 || grains > Options::MAX_COUNT)
-            throw std::runtime_error(summaryPath + ": grains per run " + f[3] + " out of range");
-        if (side < Lattice::MIN_SIDE || side > Options::MAX_SIDE)
-            throw std::runtime_error(summaryPath + ": lattice side " + f[0] + " out of range");
-        SeriesResult::Side entry{int(side), whole(f[4], summaryPath),
-                                 readRaw(sidePath(folder, "raw", int(side)), folder)};
-        if (r > 0 && entry.tally.runIndices() != result.sides.front().tally.runIndices())
+        const int side = int(keys.side);
+        const std::string where = summaryPath + ": L = " + std::to_string(side);
+        for (const SeriesResult::Side &earlier : result.sides)
+            if (earlier.side == side)
+                throw std::runtime_error(where + " twice");
+        const std::string rawPath = sidePath(folder, "raw", side);
+        SeriesResult::Side entry{side, keys.warmup, readRaw(rawPath, folder)};
+        if (const std::string fault = TallyCheck::fault(entry, result.grainsPerRun); !fault.empty())
+            throw std::runtime_error(rawPath + ": " + fault);
+        if (!result.sides.empty() && entry.tally.runIndices() != result.sides.front().tally.runIndices())
             throw std::runtime_error(folder + ": the sides hold different runs");
+        // The file's counts must be those of the raw file.
+        const SideSummary remade(entry);
+        const SummaryRow row = summaryRow(result, entry, remade);
+        for (std::size_t c = 0; c < columns.size(); ++c)
+            if (columns[c].use == Column::Checked && f[places[c]] != columns[c].text(row))
+                throw std::runtime_error(where + ": " + columns[c].name + " is " + f[places[c]] + " but "
+                                         + rawPath + " gives " + columns[c].text(row));
         result.sides.push_back(std::move(entry));
     }
     return result;
@@ -250,6 +380,10 @@ SeriesResult merge(const std::vector<std::string> &folders)
                                          + ": they hold different lattice sides or warm-ups");
             if (!into.tally.merge(part.sides[s].tally))
                 throw std::runtime_error("cannot merge " + between + ": they share runs");
+            // Each part is checked, so no total wrapped in the merge.
+            if (const std::string fault = TallyCheck::fault(into, merged.grainsPerRun); !fault.empty())
+                throw std::runtime_error("cannot merge " + between + ": L = " + std::to_string(into.side) + ": "
+                                         + fault);
         }
     }
     return merged;

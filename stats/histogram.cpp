@@ -1,6 +1,7 @@
 #include "histogram.h"
 
 #include <algorithm>
+#include <limits>
 
 void Histogram::merge(const Histogram &other)
 {
@@ -34,9 +35,14 @@ std::vector<Histogram::Bin> Histogram::logBins() const
     std::vector<Bin> bins;
     const std::int64_t top = largest();
     for (std::int64_t low = 1; low <= top;) {
-        const std::int64_t next = std::max(low + 1, low + low / 4);
-        bins.push_back({low, next - 1, 0});
-        low = next;
+        const std::int64_t width = std::max<std::int64_t>(1, low / 4);
+        // The last bin ends at the largest int64 rather than past it.
+        if (low > std::numeric_limits<std::int64_t>::max() - width) {
+            bins.push_back({low, std::numeric_limits<std::int64_t>::max(), 0});
+            break;
+        }
+        bins.push_back({low, low + width - 1, 0});
+        low += width;
     }
     std::size_t k = 0;
     forEach([&](std::int64_t value, std::uint64_t count) {

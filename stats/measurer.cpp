@@ -127,16 +127,33 @@ Tally Measurer::measure(std::int64_t run) const
             record.interrupted = true;
             break;
         }
+        // One drop, cut into pieces that each end at a sampling point or at
+        // the drop's avalanche: the pile is sampled after the grain that
+        // reaches each multiple of the interval, relaxed if that grain set
+        // off the avalanche. A piece is at most interval <= L^2 grains.
+        const std::int64_t first = measured;
+        std::int64_t dropped = 0, sweeps = 0;
         counter.begin();
-        const int dropped = model.dropAtRandom(counter);
-        const std::int64_t sweeps = relaxFully(model, counter);
+        for (bool avalanche = false; !avalanche;) {
+            const int piece = model.dropAtRandom(counter, int(nextSample - measured));
+            avalanche = model.avalancheInProgress();
+            sweeps = relaxFully(model, counter);
+            dropped += piece;
+            measured += piece;
+            if (measured == nextSample) {
+                for (int height : model.z())
+                    ++tally.heights[std::size_t(height)];
+                nextSample += interval;
+            }
+        }
         const std::int64_t size = model.avalancheSize();
 
-        std::int64_t index = measured / perBlock;
+        // The drop goes to the block where its first grain fell.
+        std::int64_t index = first / perBlock;
         while (index >= Tally::MAX_BLOCKS_PER_RUN) {
             pairUp(record.blocks);
             perBlock *= 2;
-            index = measured / perBlock;
+            index = first / perBlock;
         }
         if (index >= std::int64_t(record.blocks.size()))
             record.blocks.resize(std::size_t(index) + 1);
@@ -148,13 +165,6 @@ Tally Measurer::measure(std::int64_t run) const
         tally.duration.add(sweeps);
         if (hear)
             hear(size, counter.area, sweeps);
-
-        measured += dropped;
-        if (measured >= nextSample) {
-            for (int height : model.z())
-                ++tally.heights[std::size_t(height)];
-            nextSample = (measured / interval + 1) * interval;
-        }
         report(dropped, false);
     }
     report(0, true);

@@ -15,8 +15,10 @@
 // `grains` grains have fallen; a drop is one or more grains, so the last
 // can overshoot by a few, and the tally holds the exact count. Every drop
 // sets off one avalanche (s >= 1). The pile's heights are sampled, whole,
-// after the avalanche of the drop that reaches each multiple of
-// heightInterval(side) measured grains.
+// after the grain that reaches each multiple of heightInterval(side)
+// measured grains (after its avalanche, if it set one off): a run of G
+// grains holds floor(G / heightInterval) piles, a fair sample of the steady
+// state, where piles taken right after avalanches are not.
 //
 // The measured grains fall into blocks of blockGrains(side) << k grains, a
 // drop going to the block where its first grain falls; k is the smallest

@@ -53,7 +53,7 @@ PowerLawFit PowerLawFit::fit(const Histogram &histogram, std::int64_t xmin, std:
             ++distinct;
         }
     });
-    if (distinct < 2)
+    if (distinct < 2 || result.samples < MIN_SAMPLES)
         return result;
     const double target = sumLogs / double(result.samples);
 

@@ -42,6 +42,10 @@ std::string number(double value, const char *pattern = "%.4f")
 std::string fitLine(const char *quantity, const char *symbol, const PowerLawFit &fit)
 {
     const std::string label = cformat("tau (%s)", quantity);
+    if (!fit.valid && fit.xmax >= fit.xmin && fit.samples < PowerLawFit::MIN_SAMPLES)
+        return cformat("  %-22s n/a: %llu avalanches in %lld <= %s <= %lld, fewer than the %llu a fit needs\n",
+                       label.c_str(), (unsigned long long)fit.samples, (long long)fit.xmin, symbol,
+                       (long long)fit.xmax, (unsigned long long)PowerLawFit::MIN_SAMPLES);
     if (!fit.valid)
         return cformat("  %-22s n/a: no fit window below the cut-off, or too few values\n", label.c_str());
     return cformat("  %-22s %s ± %-8s fit over %lld <= %s <= %lld, %llu avalanches\n", label.c_str(),

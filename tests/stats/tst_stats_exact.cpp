@@ -1,8 +1,10 @@
 // The exact values the report compares with, and one measurement against them.
 
 #include "exactvalues.h"
+#include "measurer.h"
 #include "series.h"
 #include "sidesummary.h"
+#include "engine/sandpilemodel.h"
 
 #include <QtTest>
 
@@ -41,6 +43,30 @@ double solvedTopplingsPerGrain(int side)
         sum += x[i];
     }
     return sum / n;
+}
+
+// The steady state of a small pile is uniform over its recurrent piles:
+// the stable piles, all 4^(L^2) of them enumerated, on which every site
+// burns. Returns their mean height and counts them.
+double recurrentMeanHeight(int side, int &recurrent)
+{
+    SandpileModel model(side);
+    const int sites = side * side;
+    std::vector<int> pile(std::size_t(sites), 0);
+    recurrent = 0;
+    long long heights = 0;
+    for (long long code = 0; code < (1LL << (2 * sites)); ++code) {
+        int sum = 0;
+        for (int i = 0; i < sites; ++i)
+            sum += pile[std::size_t(i)] = int(code >> (2 * i)) & 3;
+        model.setHeights(pile);
+        model.burn();
+        if (model.lastBurn().burntSites == sites) {
+            ++recurrent;
+            heights += sum;
+        }
+    }
+    return double(heights) / (double(recurrent) * sites);
 }
 
 } // namespace
@@ -101,6 +127,63 @@ private slots:
                                 .arg(summary.exactTopplings)));
         // Each run's 10^5 grains: blocks of 2^k x 64 grains, at most 32.
         QCOMPARE(summary.blocks, 2 * 25);
+    }
+
+    // The batch-means error of four blocks, the last one short, worked by
+    // hand: G = 10+10+10+5 = 35 grains, T = 20+30+10+15 = 75 topplings,
+    // m = T/G = 15/7; T_b - m G_b = -10/7, 60/7, -80/7, 30/7, whose squares
+    // sum to (100 + 3600 + 6400 + 900)/49 = 11000/49; times B/(B-1) = 4/3
+    // that is 44000/147, and the error is its square root over G = 35.
+    void batchMeansError()
+    {
+        SeriesResult::Side side{4, 0, {}};
+        side.tally.runs.push_back({0, false, {{10, 20}, {10, 30}, {10, 10}, {5, 15}}});
+        const SideSummary summary(side);
+        QCOMPARE(summary.blocks, 4);
+        QCOMPARE(summary.topplingsPerGrain, 15.0 / 7);
+        QVERIFY(std::fabs(summary.topplingsError - std::sqrt(44000.0 / 147) / 35) < 1e-12);
+    }
+
+    void sampledHeightsAreTheSteadyState_data()
+    {
+        QTest::addColumn<int>("side");
+        QTest::addColumn<int>("recurrentPiles");
+        QTest::newRow("L = 2") << 2 << 192;
+        QTest::newRow("L = 3") << 3 << 100352;
+    }
+
+    // The piles sampled between grains are drawn from the steady state: the
+    // mean height of each side agrees with the exact one within four
+    // standard errors, taken from the scatter of independent runs.
+    void sampledHeightsAreTheSteadyState()
+    {
+        QFETCH(int, side);
+        QFETCH(int, recurrentPiles);
+        int recurrent = 0;
+        const double exact = recurrentMeanHeight(side, recurrent);
+        QCOMPARE(recurrent, recurrentPiles);
+        if (side == 2)
+            QCOMPARE(exact, 55.0 / 32);
+
+        constexpr int RUNS = 16;
+        constexpr std::int64_t GRAINS = 20000;
+        double sum = 0, sumSquares = 0;
+        for (int run = 0; run < RUNS; ++run) {
+            const Tally tally = Measurer({side, GRAINS, 100, 3}).measure(run);
+            // L^2 < 16: a pile after every grain.
+            QCOMPARE(tally.heightCount(), std::uint64_t(tally.grains() * side * side));
+            double heights = 0;
+            for (std::size_t z = 0; z < 4; ++z)
+                heights += double(z * tally.heights[z]);
+            const double mean = heights / double(tally.heightCount());
+            sum += mean;
+            sumSquares += mean * mean;
+        }
+        const double mean = sum / RUNS;
+        const double error = std::sqrt((sumSquares - RUNS * mean * mean) / (RUNS - 1) / RUNS);
+        QVERIFY(error > 0 && error < 0.005);
+        QVERIFY2(std::fabs(mean - exact) < 4 * error,
+                 qPrintable(QString("%1 ± %2 vs %3").arg(mean).arg(error).arg(exact)));
     }
 };
 

@@ -2,6 +2,7 @@
 // power law.
 
 #include "powerlawfit.h"
+#include "report.h"
 
 #include <QtTest>
 
@@ -79,6 +80,30 @@ private slots:
         QVERIFY(PowerLawFit::fit(histogram, 10, 100).valid);
         QVERIFY(!PowerLawFit::fit(histogram, 10, 10).valid);
         QVERIFY(!PowerLawFit::fit(histogram, 0, 100).valid);
+    }
+
+    // The window holds both its ends, and a fit needs MIN_SAMPLES values
+    // in it: at L = 40 the size window is 10 <= s <= 160, and the report
+    // prints the count either way.
+    void windowEndsAndMinimum()
+    {
+        static_assert(PowerLawFit::MIN_SAMPLES == 100);
+        SeriesResult result;
+        result.sides.push_back({40, 0, {}});
+        Histogram &sizes = result.sides[0].tally.size;
+        sizes.add(9, 7);
+        sizes.add(10, 40);
+        sizes.add(50, 30);
+        sizes.add(160, 29);
+        sizes.add(161, 11);
+        const auto report = [&result] { return Report::body(SeriesSummary(result)); };
+        QVERIFY2(report().find("tau (size)             n/a: 99 avalanches in 10 <= s <= 160, fewer than the 100 "
+                               "a fit needs") != std::string::npos, report().c_str());
+        sizes.add(160);
+        const PowerLawFit fit = PowerLawFit::fit(sizes, 10, 160);
+        QVERIFY(fit.valid);
+        QCOMPARE(fit.samples, std::uint64_t(100));
+        QVERIFY2(report().find("fit over 10 <= s <= 160, 100 avalanches") != std::string::npos, report().c_str());
     }
 };
 

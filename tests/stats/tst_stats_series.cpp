@@ -8,8 +8,10 @@
 #include "series.h"
 #include "sidesummary.h"
 #include "engine/graindriver.h"
+#include "../support/reference.h"
 
 #include <QImage>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -69,6 +71,24 @@ std::string fileText(const QString &path)
     return text.str();
 }
 
+// Rewrites a file of a folder: the first match of a pattern, or every one.
+void edit(const QString &path, const QString &pattern, const QString &replacement, bool everywhere)
+{
+    QString text = QString::fromStdString(fileText(path));
+    const QRegularExpression expression(pattern, QRegularExpression::MultilineOption);
+    if (everywhere) {
+        text.replace(expression, replacement);
+    } else {
+        const QRegularExpressionMatch match = expression.match(text);
+        QVERIFY2(match.hasMatch(), qPrintable(pattern));
+        QString replaced = replacement;
+        for (int group = 1; group <= match.lastCapturedIndex(); ++group)
+            replaced.replace("\\" + QString::number(group), match.captured(group));
+        text.replace(match.capturedStart(), match.capturedLength(), replaced);
+    }
+    std::ofstream(path.toStdString(), std::ios::binary) << text.toStdString();
+}
+
 } // namespace
 
 class TestStatsSeries : public QObject
@@ -112,6 +132,48 @@ private slots:
         QCOMPARE(durations, windowDurations);
         QCOMPARE(sizes[2], std::int64_t(9));
         QCOMPARE(durations[2], std::int64_t(7));
+    }
+
+    // Each avalanche's size and area as the reference pile, toppling one
+    // site at a time, finds them from the same start and the same random
+    // sites; and a merged tally counts the avalanches of both parts.
+    void avalanchesAgreeWithTheReference()
+    {
+        constexpr int SIDE = 12;
+        constexpr std::int64_t SEED = 11;
+        std::vector<std::pair<std::int64_t, std::int64_t>> heard;
+        Measurer measurer({SIDE, 3000, 0, SEED});
+        measurer.setListener([&](std::int64_t size, std::int64_t area, std::int64_t) { heard.emplace_back(size, area); });
+        const Tally first = measurer.measure(0);
+
+        Random random(SEED);
+        std::vector<int> start(SIDE * SIDE);
+        for (int &height : start)
+            height = int(random.uniformRandom() * 4.0);
+        ReferencePile reference(SIDE, start);
+        for (const auto &[size, area] : heard) {
+            int site;
+            do
+                site = int(random.uniformRandom() * SIDE * SIDE);
+            while (++reference.z[std::size_t(site)] != 4);
+            QCOMPARE(std::int64_t(reference.stabilise()), size);
+            QCOMPARE(std::int64_t(reference.area), area);
+            QVERIFY(area >= 1 && area <= size);
+        }
+        QVERIFY(first.area.largest() > 20);
+
+        const Tally second = measurer.measure(1);
+        Tally merged = first;
+        QVERIFY(merged.merge(second));
+        for (const auto &[histogram, of] : {std::pair{&Tally::size, "size"}, {&Tally::area, "area"},
+                                            {&Tally::duration, "duration"}}) {
+            std::map<std::int64_t, std::uint64_t> sum;
+            for (const Tally *part : {&first, &second})
+                (part->*histogram).forEach([&sum](std::int64_t value, std::uint64_t count) { sum[value] += count; });
+            std::map<std::int64_t, std::uint64_t> joined;
+            (merged.*histogram).forEach([&joined](std::int64_t value, std::uint64_t count) { joined[value] = count; });
+            QVERIFY2(joined == sum, of);
+        }
     }
 
     void sameOutputWhateverTheThreads()
@@ -234,6 +296,104 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, CsvFolder::merge({first.toStdString(), first.toStdString()}));
     }
 
+    // summary.csv through its column table: written, read back equal, and
+    // read the same with its columns in another order.
+    void summaryRoundTrip()
+    {
+        QTemporaryDir dir;
+        const SeriesResult result = Series::run(smallSeries(1, 2, 2));
+        CsvFolder::write(SeriesSummary(result), dir.path().toStdString());
+        QCOMPARE(everything(CsvFolder::read(dir.path().toStdString())), everything(result));
+
+        const QString path = dir.filePath("summary.csv");
+        QStringList lines = QString::fromStdString(fileText(path)).split('\n', Qt::SkipEmptyParts);
+        for (QString &line : lines) {
+            QStringList fields = line.split(',');
+            std::reverse(fields.begin(), fields.end());
+            line = fields.join(',');
+        }
+        std::ofstream(path.toStdString(), std::ios::binary) << (lines.join('\n') + '\n').toStdString();
+        QCOMPARE(everything(CsvFolder::read(dir.path().toStdString())), everything(result));
+    }
+
+    // Folders no run of the tool can have written, each refused with one
+    // line: impossible values, totals that overflow or disagree.
+    void refusesImpossibleFolders_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("replacement");
+        QTest::addColumn<bool>("everywhere");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("size past what L = 5 topples") << "raw_L5.csv" << "^size,,1," << "size,,9223372036854775807,"
+                                                     << false << "avalanche size out of range";
+        QTest::newRow("area past L^2") << "raw_L5.csv" << "^area,,1," << "area,,26," << false
+                                       << "avalanche area out of range 1 to 25";
+        QTest::newRow("count past the avalanches") << "raw_L5.csv" << "^size,,1,(\\d+)" << "size,,1,\\10"
+                                                   << false << "counts disagree";
+        QTest::newRow("grains wrap") << "raw_L5.csv" << "^block,1,\\d+,(.*)\\nblock,1,\\d+,"
+                                     << "block,1,9223372036854775807,\\1\nblock,1,9223372036854775807," << false
+                                     << "overflow";
+        QTest::newRow("heights past the piles") << "raw_L5.csv" << "^height,,0,\\d+"
+                                                << "height,,0,9223372036854775807" << false << "height counts";
+        QTest::newRow("no run") << "raw_L5.csv" << "^(run|block),.*\\n" << "" << true << "no run recorded";
+        QTest::newRow("row twice") << "summary.csv" << "^(5,.*\\n)" << "\\1\\1" << false << "L = 5 twice";
+        QTest::newRow("seed 0") << "summary.csv" << "^5,\\d+," << "5,0," << false << "seed 0 out of range";
+        QTest::newRow("grains disagree") << "summary.csv" << "^((?:[^,]*,){6})\\d+" << "\\1" "7" << false
+                                         << "grains is 7 but";
+        QTest::newRow("unknown column") << "summary.csv" << "^L," << "L,extra," << false << "unknown column 'extra'";
+        QTest::newRow("missing column") << "summary.csv" << "^(.*),duration_n$" << "\\1" << false
+                                        << "no column duration_n";
+    }
+
+    void refusesImpossibleFolders()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, pattern);
+        QFETCH(QString, replacement);
+        QFETCH(bool, everywhere);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        CsvFolder::write(SeriesSummary(Series::run(smallSeries(0, 2, 2))), dir.path().toStdString());
+        edit(dir.filePath(file), pattern, replacement, everywhere);
+        std::string error;
+        try {
+            CsvFolder::merge({dir.path().toStdString()});
+        } catch (const std::runtime_error &e) {
+            error = e.what();
+        }
+        QVERIFY2(error.find(message.toStdString()) != std::string::npos, error.c_str());
+        QVERIFY(error.find('\n') == std::string::npos);
+    }
+
+    // Two parts each sound whose sum is not: heights past 2^63 in all.
+    void refusesMergedOverflow()
+    {
+        QTemporaryDir dir;
+        SeriesResult part;
+        part.grainsPerRun = 1;
+        part.sides.push_back({2, 0, {}});
+        Tally &tally = part.sides[0].tally;
+        constexpr std::int64_t GRAINS = (std::int64_t(1) << 61) - 1;   // a pile of 4 sites after each
+        tally.runs.push_back({0, false, {{GRAINS, 1}}});
+        tally.size.add(1);
+        tally.area.add(1);
+        tally.duration.add(1);
+        tally.heights[0] = std::uint64_t(GRAINS) * 4;
+        const std::string first = dir.filePath("a").toStdString(), second = dir.filePath("b").toStdString();
+        CsvFolder::write(SeriesSummary(part), first);
+        tally.runs[0].index = 1;
+        CsvFolder::write(SeriesSummary(part), second);
+        QCOMPARE(CsvFolder::read(second).sides[0].tally.grains(), GRAINS);
+        std::string error;
+        try {
+            CsvFolder::merge({first, second});
+        } catch (const std::runtime_error &e) {
+            error = e.what();
+        }
+        QVERIFY2(error.find("L = 2: the height counts overflow") != std::string::npos, error.c_str());
+    }
+
     void distributionColumns()
     {
         const SeriesResult result = Series::run(smallSeries(0, 1, 1));
@@ -258,6 +418,14 @@ private slots:
         QCOMPARE(std::uint64_t(total), sizes.total());
         QVERIFY(lastLow <= sizes.largest() && sizes.largest() < expectedLow);   // the last bin holds the largest
         QVERIFY(std::fabs(probability - 1) < 1e-4);
+
+        // Bins up to the largest int64 neither overflow nor grow one by one.
+        Histogram huge;
+        huge.add(std::numeric_limits<std::int64_t>::max());
+        const std::vector<Histogram::Bin> bins = huge.logBins();
+        QVERIFY(bins.size() < 250);
+        QCOMPARE(bins.back().high, std::numeric_limits<std::int64_t>::max());
+        QCOMPARE(bins.back().count, std::uint64_t(1));
     }
 
     void plots()

@@ -2,6 +2,7 @@
 
 #include "engine/random.h"
 
+#include <set>
 #include <vector>
 
 // An independent sandpile for checking the engine's: it topples one site at
@@ -14,6 +15,7 @@ struct ReferencePile
     int L;
     std::vector<int> z;
     long long lost = 0;   // grains given across the edge so far
+    long long area = 0;   // distinct sites the last stabilise() toppled
 
     ReferencePile(int side, std::vector<int> heights) : L(side), z(std::move(heights)) {}
 
@@ -25,6 +27,7 @@ struct ReferencePile
             if (z[i] > 3)
                 unstable.push_back(i);
         long long topplings = 0;
+        std::set<int> toppled;
         while (!unstable.empty()) {
             const int i = unstable.back();
             if (z[i] <= 3) {
@@ -33,6 +36,7 @@ struct ReferencePile
             }
             z[i] -= 4;
             ++topplings;
+            toppled.insert(i);
             const int row = i / L, column = i % L;
             const int rows[] = {row - 1, row, row + 1, row};
             const int columns[] = {column, column + 1, column, column - 1};
@@ -46,6 +50,7 @@ struct ReferencePile
                     unstable.push_back(n);
             }
         }
+        area = (long long)toppled.size();
         return topplings;
     }
 
