@@ -9,12 +9,6 @@
 
 namespace {
 
-std::string temporaryName(const std::string &path)
-{
-    const std::filesystem::path p(path);
-    return (p.parent_path() / ("." + p.filename().string() + "." + std::to_string(getpid()) + ".tmp")).string();
-}
-
 // Writes the file and syncs it to disk; the error text, or empty on success.
 std::string writeFile(const std::string &path, const std::string &contents)
 {
@@ -30,6 +24,12 @@ std::string writeFile(const std::string &path, const std::string &contents)
 }
 
 } // namespace
+
+std::string AtomicFiles::temporaryName(const std::string &path)
+{
+    const std::filesystem::path p(path);
+    return (p.parent_path() / ("." + p.filename().string() + "." + std::to_string(getpid()) + ".tmp")).string();
+}
 
 void AtomicFiles::add(std::string path, std::string contents)
 {

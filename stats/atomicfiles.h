@@ -21,6 +21,8 @@ public:
 
     // Throws std::runtime_error unless a file can be created in `folder`.
     static void checkWritableFolder(const std::string &folder);
+    // The temporary file that stands for `path` until commit() renames it.
+    static std::string temporaryName(const std::string &path);
 
 private:
     std::vector<std::pair<std::string, std::string>> files;

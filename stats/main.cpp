@@ -12,6 +12,11 @@
 #include <QGuiApplication>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <clocale>
+#include <cstring>
+#include <fcntl.h>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -21,6 +26,7 @@
 #include <new>
 #include <stdexcept>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -63,33 +69,97 @@ int fail(int status, const std::string &message)
     return status;
 }
 
-// The folder itself if it exists, else its nearest existing ancestor.
-std::filesystem::path nearestExisting(const std::filesystem::path &folder)
+namespace fs = std::filesystem;
+
+// The deepest part of `folder` that exists, a folder; the names below it,
+// which are to be made, go to `missing`. Throws on anything but a plain
+// absence: a file on the way, a symbolic link loop or one that leads
+// nowhere, a name too long.
+fs::path existingFolder(fs::path folder, std::vector<std::string> &missing)
 {
-    std::filesystem::path path = folder.lexically_normal();
-    std::error_code error;
-    while (!std::filesystem::exists(path, error) && !path.empty() && path != path.parent_path())
-        path = path.parent_path();
-    return path.empty() ? "." : path;
+    for (;;) {
+        if (folder.empty())
+            folder = ".";
+        std::error_code error;
+        const fs::file_status status = fs::status(folder, error);
+        if (fs::exists(status)) {
+            if (!fs::is_directory(status))
+                throw std::runtime_error(folder.string() + " is not a folder");
+            return folder;
+        }
+        if (error && error != std::errc::no_such_file_or_directory)
+            throw std::runtime_error(folder.string() + ": " + error.message());
+        if (fs::is_symlink(fs::symlink_status(folder, error)))
+            throw std::runtime_error(folder.string() + " is a symbolic link to nothing");
+        if (folder.has_filename())
+            missing.push_back(folder.filename().string());
+        folder = folder.parent_path();
+    }
 }
 
-// Fails early, before any measuring or reading and with nothing created, on
-// an output that cannot be written.
-void checkOutputs(const Options &options)
+// Throws unless AtomicFiles can write `file`, creating its folder first
+// when `folderMayBeMade`.
+void checkFile(const fs::path &file, bool folderMayBeMade)
 {
-    if (!options.csv.empty()) {
-        const std::filesystem::path existing = nearestExisting(options.csv);
-        if (!std::filesystem::is_directory(existing))
-            throw std::runtime_error("cannot create the folder " + options.csv + ": " + existing.string()
-                                     + " is not a folder");
-        AtomicFiles::checkWritableFolder(existing.string());
+    std::vector<std::string> missing;
+    const fs::path existing = existingFolder(file.parent_path(), missing);
+    if (!missing.empty() && !folderMayBeMade)
+        throw std::runtime_error("cannot write " + file.string() + ": no folder " + file.parent_path().string());
+    const std::string temporary = AtomicFiles::temporaryName(file.string());
+    missing.push_back(fs::path(temporary).filename().string());
+    const long nameMax = pathconf(existing.c_str(), _PC_NAME_MAX);
+    for (const std::string &name : missing)
+        if ((nameMax > 0 && name.size() > std::size_t(nameMax)) || temporary.size() >= PATH_MAX)
+            throw std::runtime_error("cannot write " + file.string() + ": " + std::strerror(ENAMETOOLONG));
+    if (missing.size() == 1) {   // the folder is there: the file itself
+        std::error_code error;
+        const fs::file_status status = fs::status(file, error);
+        if (fs::is_directory(status))
+            throw std::runtime_error("cannot write " + file.string() + ": it is a folder");
+        if (error && error != std::errc::no_such_file_or_directory)
+            throw std::runtime_error("cannot write " + file.string() + ": " + error.message());
+        if (!fs::exists(status) && fs::is_symlink(fs::symlink_status(file, error)))
+            throw std::runtime_error("cannot write " + file.string() + ": a symbolic link to nothing");
     }
+    AtomicFiles::checkWritableFolder(existing.string());
+}
+
+// The files of a CSV folder of these sides, as csvfolder.h lists them.
+std::vector<std::string> csvFiles(const std::vector<int> &sides)
+{
+    std::vector<std::string> names{"summary.csv"};
+    for (int side : sides)
+        for (const char *quantity : {"size", "area", "duration", "raw"})
+            names.push_back(std::string(quantity) + "_L" + std::to_string(side) + ".csv");
+    return names;
+}
+
+bool samePath(const fs::path &a, const fs::path &b)
+{
+    std::error_code error;
+    return fs::weakly_canonical(fs::absolute(a), error) == fs::weakly_canonical(fs::absolute(b), error);
+}
+
+// Fails early, before any measuring and with nothing created, on an output
+// that cannot be written. The plot may go into the folder --csv makes.
+void checkOutputs(const Options &options, const std::vector<int> &sides)
+{
+    if (!options.csv.empty())
+        for (const std::string &name : csvFiles(sides))
+            checkFile(fs::path(options.csv) / name, true);
     if (!options.plot.empty()) {
-        if (std::filesystem::is_directory(options.plot))
-            throw std::runtime_error("cannot write " + options.plot + ": it is a folder");
-        const std::filesystem::path parent = std::filesystem::path(options.plot).parent_path();
-        AtomicFiles::checkWritableFolder(parent.empty() ? "." : parent.string());
+        if (!options.csv.empty() && samePath(options.csv, options.plot))
+            throw std::runtime_error("--csv and --plot name the same path, " + options.plot);
+        const fs::path folder = fs::path(options.plot).parent_path();
+        checkFile(options.plot, !options.csv.empty() && samePath(options.csv, folder.empty() ? "." : folder));
     }
+}
+
+// A report that could not be written is a failure.
+void checkReport()
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        throw std::runtime_error(std::string("cannot write the report: ") + std::strerror(errno));
 }
 
 SeriesResult measure(const Options &options)
@@ -130,38 +200,52 @@ int main(int argc, char *argv[])
     } catch (const Options::UsageError &error) {
         return fail(EXIT_USAGE, std::string(error.what()) + " (see sandpile-stats --help)");
     }
-    if (options.help) {
-        std::fputs(Options::usage(), stdout);
-        return 0;
-    }
+    // With standard output closed, the first file opened would take its
+    // place and receive the report.
+    if (fcntl(STDOUT_FILENO, F_GETFD) == -1)
+        return fail(EXIT_IO, "cannot write the report: standard output is closed");
 
     try {
-        checkOutputs(options);
-        SeriesResult result;
-        if (!options.merge.empty()) {
-            result = CsvFolder::merge(options.merge);
-            std::fputs(Report::header(result.seed, result.runs(), result.grainsPerRun).c_str(), stdout);
+        if (options.help) {
+            std::fputs(Options::usage().c_str(), stdout);
         } else {
-            // The header goes out at once: the runs can take hours.
-            std::fputs(Report::header(options.series.seed, runsAsked(options.series), options.series.grains).c_str(),
-                       stdout);
-            std::fflush(stdout);
-            result = measure(options);
-        }
-        const SeriesSummary summary(std::move(result));
-        std::fputs(Report::body(summary).c_str(), stdout);
-        std::fflush(stdout);
+            SeriesResult result;
+            if (!options.merge.empty()) {
+                result = CsvFolder::merge(options.merge);
+                std::vector<int> sides;
+                for (const SeriesResult::Side &side : result.sides)
+                    sides.push_back(side.side);
+                checkOutputs(options, sides);
+                std::fputs(Report::header(result.seed, result.runs(), result.grainsPerRun).c_str(), stdout);
+            } else {
+                checkOutputs(options, options.series.sides);
+                // The header goes out at once: the runs can take hours, and
+                // are not started when the report cannot be written.
+                std::fputs(
+                    Report::header(options.series.seed, runsAsked(options.series), options.series.grains).c_str(),
+                    stdout);
+                checkReport();
+                result = measure(options);
+            }
+            const SeriesSummary summary(std::move(result));
+            std::fputs(Report::body(summary).c_str(), stdout);
+            checkReport();
 
-        if (!options.csv.empty())
-            CsvFolder::write(summary, options.csv);
-        if (!options.plot.empty()) {
-            // Offscreen: the plot needs Qt's fonts, never a display.
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-            qInstallMessageHandler(quietQt);
-            int qtArgc = 1;
-            QGuiApplication application(qtArgc, argv);
-            Plot::write(summary, options.plot);
+            if (!options.csv.empty())
+                CsvFolder::write(summary, options.csv);
+            if (!options.plot.empty()) {
+                // Offscreen: the plot needs Qt's fonts, never a display.
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+                qInstallMessageHandler(quietQt);
+                int qtArgc = 1;
+                QGuiApplication application(qtArgc, argv);
+                // Qt has set the user's locale; numbers keep the C one's form.
+                std::setlocale(LC_NUMERIC, "C");
+                Plot::write(summary, options.plot);
+            }
         }
+        if (std::fclose(stdout) != 0)
+            throw std::runtime_error(std::string("cannot write the report: ") + std::strerror(errno));
         // A Ctrl-C while the files were written still counts: they are
         // written whole, and the status says the work was interrupted.
         return interrupted.load() ? EXIT_INTERRUPTED : 0;

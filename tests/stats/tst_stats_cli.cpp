@@ -1,9 +1,14 @@
-// The real program: help, bad input, and Ctrl-C.
+// The real program: help, bad input, its plots, and Ctrl-C.
+
+#include "plot.h"
+#include "series.h"
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <csignal>
@@ -130,6 +135,40 @@ private slots:
         QVERIFY(!text.toLower().contains("nan") && !text.toLower().contains("inf"));
     }
 
+    void plots()
+    {
+        Series::Settings settings;
+        settings.sides = {32, 48};
+        settings.grains = 20000;
+        settings.threads = 2;
+        const SeriesResult result = Series::run(settings);
+        QTemporaryDir dir;
+
+        const QString png = dir.filePath("p.png");
+        Plot::write(SeriesSummary(result), png.toStdString());
+        const QImage image(png);
+        QCOMPARE(image.size(), QSize(Plot::WIDTH, Plot::HEIGHT));
+        int drawn = 0;   // coloured pixels of the curves inside the frame
+        for (int y = 60; y < Plot::HEIGHT - 80; ++y)
+            for (int x = 100; x < Plot::WIDTH - 40; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                drawn += std::abs(c.red() - c.blue()) > 60 || std::abs(c.green() - c.blue()) > 60;
+            }
+        QVERIFY2(drawn > 500, qPrintable(QString::number(drawn)));
+
+        const QString svg = dir.filePath("p.svg");
+        Plot::write(SeriesSummary(result), svg.toStdString());
+        QFile file(svg);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        int polylines = 0;
+        while (!xml.atEnd())
+            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("polyline"))
+                ++polylines;
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QVERIFY(polylines > 10);
+    }
+
     void mergesItsOwnFolders()
     {
         const Outcome outcome = runTool({"--merge", "seed1"}, dir.path());
@@ -163,5 +202,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStatsCli)
+QTEST_MAIN(TestStatsCli)
 #include "tst_stats_cli.moc"
