@@ -12,15 +12,15 @@
 #include <QGuiApplication>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <clocale>
-#include <cstring>
-#include <fcntl.h>
-#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -102,7 +102,12 @@ fs::path existingFolder(fs::path folder, std::vector<std::string> &missing)
 void checkFile(const fs::path &file, bool folderMayBeMade)
 {
     std::vector<std::string> missing;
-    const fs::path existing = existingFolder(file.parent_path(), missing);
+    fs::path existing;
+    try {
+        existing = existingFolder(file.parent_path(), missing);
+    } catch (const std::runtime_error &error) {
+        throw std::runtime_error("cannot write " + file.string() + ": " + error.what());
+    }
     if (!missing.empty() && !folderMayBeMade)
         throw std::runtime_error("cannot write " + file.string() + ": no folder " + file.parent_path().string());
     const std::string temporary = AtomicFiles::temporaryName(file.string());
@@ -155,11 +160,21 @@ void checkOutputs(const Options &options, const std::vector<int> &sides)
     }
 }
 
-// A report that could not be written is a failure.
-void checkReport()
+// The first error in writing standard output; 0: none yet.
+int stdoutError = 0;
+
+void flushStdout()
 {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        throw std::runtime_error(std::string("cannot write the report: ") + std::strerror(errno));
+    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && stdoutError == 0)
+        stdoutError = errno != 0 ? errno : EIO;
+}
+
+// A report (or help) that could not be written is a failure.
+void checkStdout()
+{
+    flushStdout();
+    if (stdoutError != 0)
+        throw std::runtime_error(std::string("cannot write to standard output: ") + std::strerror(stdoutError));
 }
 
 SeriesResult measure(const Options &options)
@@ -203,7 +218,7 @@ int main(int argc, char *argv[])
     // With standard output closed, the first file opened would take its
     // place and receive the report.
     if (fcntl(STDOUT_FILENO, F_GETFD) == -1)
-        return fail(EXIT_IO, "cannot write the report: standard output is closed");
+        return fail(EXIT_IO, "cannot write to standard output: it is closed");
 
     try {
         if (options.help) {
@@ -224,12 +239,12 @@ int main(int argc, char *argv[])
                 std::fputs(
                     Report::header(options.series.seed, runsAsked(options.series), options.series.grains).c_str(),
                     stdout);
-                checkReport();
+                checkStdout();
                 result = measure(options);
             }
             const SeriesSummary summary(std::move(result));
             std::fputs(Report::body(summary).c_str(), stdout);
-            checkReport();
+            flushStdout();   // the report first; a failure is told once the files are safe
 
             if (!options.csv.empty())
                 CsvFolder::write(summary, options.csv);
@@ -244,8 +259,9 @@ int main(int argc, char *argv[])
                 Plot::write(summary, options.plot);
             }
         }
+        checkStdout();
         if (std::fclose(stdout) != 0)
-            throw std::runtime_error(std::string("cannot write the report: ") + std::strerror(errno));
+            throw std::runtime_error(std::string("cannot write to standard output: ") + std::strerror(errno));
         // A Ctrl-C while the files were written still counts: they are
         // written whole, and the status says the work was interrupted.
         return interrupted.load() ? EXIT_INTERRUPTED : 0;
