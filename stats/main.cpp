@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -71,64 +70,6 @@ int fail(int status, const std::string &message)
 
 namespace fs = std::filesystem;
 
-// The deepest part of `folder` that exists, a folder; the names below it,
-// which are to be made, go to `missing`. Throws on anything but a plain
-// absence: a file on the way, a symbolic link loop or one that leads
-// nowhere, a name too long.
-fs::path existingFolder(fs::path folder, std::vector<std::string> &missing)
-{
-    for (;;) {
-        if (folder.empty())
-            folder = ".";
-        std::error_code error;
-        const fs::file_status status = fs::status(folder, error);
-        if (fs::exists(status)) {
-            if (!fs::is_directory(status))
-                throw std::runtime_error(folder.string() + " is not a folder");
-            return folder;
-        }
-        if (error && error != std::errc::no_such_file_or_directory)
-            throw std::runtime_error(folder.string() + ": " + error.message());
-        if (fs::is_symlink(fs::symlink_status(folder, error)))
-            throw std::runtime_error(folder.string() + " is a symbolic link to nothing");
-        if (folder.has_filename())
-            missing.push_back(folder.filename().string());
-        folder = folder.parent_path();
-    }
-}
-
-// Throws unless AtomicFiles can write `file`, creating its folder first
-// when `folderMayBeMade`.
-void checkFile(const fs::path &file, bool folderMayBeMade)
-{
-    std::vector<std::string> missing;
-    fs::path existing;
-    try {
-        existing = existingFolder(file.parent_path(), missing);
-    } catch (const std::runtime_error &error) {
-        throw std::runtime_error("cannot write " + file.string() + ": " + error.what());
-    }
-    if (!missing.empty() && !folderMayBeMade)
-        throw std::runtime_error("cannot write " + file.string() + ": no folder " + file.parent_path().string());
-    const std::string temporary = AtomicFiles::temporaryName(file.string());
-    missing.push_back(fs::path(temporary).filename().string());
-    const long nameMax = pathconf(existing.c_str(), _PC_NAME_MAX);
-    for (const std::string &name : missing)
-        if ((nameMax > 0 && name.size() > std::size_t(nameMax)) || temporary.size() >= PATH_MAX)
-            throw std::runtime_error("cannot write " + file.string() + ": " + std::strerror(ENAMETOOLONG));
-    if (missing.size() == 1) {   // the folder is there: the file itself
-        std::error_code error;
-        const fs::file_status status = fs::status(file, error);
-        if (fs::is_directory(status))
-            throw std::runtime_error("cannot write " + file.string() + ": it is a folder");
-        if (error && error != std::errc::no_such_file_or_directory)
-            throw std::runtime_error("cannot write " + file.string() + ": " + error.message());
-        if (!fs::exists(status) && fs::is_symlink(fs::symlink_status(file, error)))
-            throw std::runtime_error("cannot write " + file.string() + ": a symbolic link to nothing");
-    }
-    AtomicFiles::checkWritableFolder(existing.string());
-}
-
 // The files of a CSV folder of these sides, as csvfolder.h lists them.
 std::vector<std::string> csvFiles(const std::vector<int> &sides)
 {
@@ -141,8 +82,10 @@ std::vector<std::string> csvFiles(const std::vector<int> &sides)
 
 bool samePath(const fs::path &a, const fs::path &b)
 {
-    std::error_code error;
-    return fs::weakly_canonical(fs::absolute(a), error) == fs::weakly_canonical(fs::absolute(b), error);
+    std::error_code errorA, errorB;
+    const fs::path canonicalA = fs::weakly_canonical(fs::absolute(a), errorA);
+    const fs::path canonicalB = fs::weakly_canonical(fs::absolute(b), errorB);
+    return !errorA && !errorB && canonicalA == canonicalB;
 }
 
 // Fails early, before any measuring and with nothing created, on an output
@@ -151,12 +94,12 @@ void checkOutputs(const Options &options, const std::vector<int> &sides)
 {
     if (!options.csv.empty())
         for (const std::string &name : csvFiles(sides))
-            checkFile(fs::path(options.csv) / name, true);
+            AtomicFiles::checkWritable((fs::path(options.csv) / name).string(), true);
     if (!options.plot.empty()) {
         if (!options.csv.empty() && samePath(options.csv, options.plot))
             throw std::runtime_error("--csv and --plot name the same path, " + options.plot);
         const fs::path folder = fs::path(options.plot).parent_path();
-        checkFile(options.plot, !options.csv.empty() && samePath(options.csv, folder.empty() ? "." : folder));
+        AtomicFiles::checkWritable(options.plot, !options.csv.empty() && samePath(options.csv, folder.empty() ? "." : folder));
     }
 }
 
