@@ -9,7 +9,6 @@
 #include <mutex>
 #include <semaphore>
 #include <stdexcept>
-#include <system_error>
 #include <thread>
 
 namespace {
@@ -96,13 +95,14 @@ SeriesResult Series::run(const Settings &settings, const std::atomic<bool> *stop
 
     std::string startFailure;
     {
-        std::vector<std::jthread> workers;   // joined when this block ends
         const std::size_t wanted = std::min<std::size_t>(std::size_t(std::max(1, settings.threads)), tasks);
+        std::vector<std::jthread> workers;   // joined when this block ends
+        workers.reserve(wanted);
         for (std::size_t i = 0; i < wanted; ++i) {
             ++holders;
             try {
                 workers.emplace_back(work);
-            } catch (const std::system_error &error) {
+            } catch (const std::exception &error) {   // std::system_error, as a rule
                 --holders;
                 cancel = true;
                 startFailure = "cannot start thread " + std::to_string(i + 1) + " of " + std::to_string(wanted) + ": "
@@ -111,10 +111,15 @@ SeriesResult Series::run(const Settings &settings, const std::atomic<bool> *stop
             }
         }
         leave();
-        while (!finished.try_acquire_for(PROGRESS_PERIOD)) {
-            mergeFinished();
-            if (progress)
-                progress(grainsDone.load());
+        try {
+            while (!finished.try_acquire_for(PROGRESS_PERIOD)) {
+                mergeFinished();
+                if (progress)
+                    progress(grainsDone.load());
+            }
+        } catch (...) {   // out of memory in a merge: the workers stop before the join
+            cancel = true;
+            throw;
         }
     }
     if (!startFailure.empty())
