@@ -124,7 +124,7 @@ SandpileWindow::~SandpileWindow() = default;
 void SandpileWindow::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.drawText(COLUMN_X, LEGEND_TITLE_Y, QStringLiteral("System size L = 149"));
+    painter.drawText(COLUMN_X, LEGEND_TITLE_Y, QStringLiteral("System size L = %1").arg(Sandpile::SIDE));
     for (int row = 0; row < Colours::HEIGHT_COLOUR_COUNT; ++row)
         painter.drawText(LEGEND_TEXT_X, LEGEND_FIRST_BASELINE + row * LEGEND_ROW_SPACING,
                          QString::fromLatin1(LEGEND_TEXTS[row]));
