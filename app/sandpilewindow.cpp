@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr QRect SANDPILE_GEOMETRY(0, 50, 800, 600);
-
 // The control column right of the lattice widget.
 constexpr int COLUMN_X = 820;
 constexpr int COLUMN_WIDTH = 160;
@@ -36,7 +34,7 @@ constexpr int choiceBoxY(int n)
 }
 
 // "Quit" sits at the bottom, level with the lattice widget's lower edge.
-constexpr int QUIT_BOX_Y = SANDPILE_GEOMETRY.bottom() + 1 - BUTTON_BOX_HEIGHT;
+constexpr int QUIT_BOX_Y = SandpileWindow::SANDPILE_GEOMETRY.bottom() + 1 - BUTTON_BOX_HEIGHT;
 
 // The legend: a title, then one row per height colour.
 constexpr int LEGEND_TITLE_Y = 440;

@@ -83,8 +83,8 @@ private slots:
             tick(s);   // the tick that finds nothing to drop
             t.tick();
         }) << Step([](Sandpile &s, Twin &t) {
-            pressAt(s, WidgetGeometry::pointOf(11100));
-            t.model.selectSite(11100);
+            pressAt(s, WidgetGeometry::pointOf(WidgetGeometry::CENTRE));
+            t.model.selectSite(WidgetGeometry::CENTRE);
         });
         QTest::newRow("sprinkle with nothing pending, then run free") << Step([](Sandpile &s, Twin &t) {
             choose(s, "slotRunningStyle", SandpileModel::Sprinkle);
