@@ -1,0 +1,99 @@
+#include "measuringpile.h"
+
+#include "stationarypile.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Every front of an avalanche lies on one colour of the checkerboard (see
+// SandpileModel's sweep), and lists each site once: at most half the sites,
+// rounded up. One slot more takes the write of a site not appended.
+int frontCapacity(int sites) { return (sites + 1) / 2 + 1; }
+
+} // namespace
+
+MeasuringPile::MeasuringPile(int side, std::int64_t seed)
+    : geometry(side)
+    , source(seed)
+    , heights(std::size_t(geometry.sites()), 0)
+    , stamps(std::size_t(geometry.sites()), 0)
+    , front(std::size_t(frontCapacity(geometry.sites())))
+    , nextFront(front.size())
+{
+}
+
+void MeasuringPile::layWindowPile()
+{
+    for (std::uint8_t &height : heights)
+        height = std::uint8_t(int(source.uniformRandom() * 4.0));
+    grains = 0;
+}
+
+void MeasuringPile::layStationaryPile()
+{
+    StationaryPile::lay(geometry, std::uint64_t(source.seed()), heights.data());
+    grains = 0;
+}
+
+MeasuringPile::Drop MeasuringPile::drop(std::int64_t limit)
+{
+    const int L = side();
+    Drop done;
+    while (done.grains < limit) {
+        // The product is below L * L; the bound guards the rounding anyway.
+        const int site = std::min(int(source.uniformRandom() * L * L), sites() - 1);
+        ++done.grains;
+        if (++heights[std::size_t(site)] == Lattice::TOPPLING_HEIGHT) {
+            done.site = site;
+            relax(site, done);
+            break;
+        }
+    }
+    grains += done.grains;
+    return done;
+}
+
+// Heights stay within a byte: between drops the pile is stable (at most 3)
+// and the dropped grain brings one site to 4. During a sweep the front's
+// sites, all of one colour, topple once each and fall to 0..3, while a site
+// of the other colour receives at most one grain from each of its four
+// neighbours, 3 + 4 = 7 at most; the sites that reach 4 make up the next
+// front, which topples them back to 0..3. So no height exceeds 7, no front
+// site holds less than 4, and no site enters a front twice.
+void MeasuringPile::relax(int site, Drop &drop)
+{
+    if (++mark == 0) {   // the stamps wrapped around: start afresh
+        std::fill(stamps.begin(), stamps.end(), 0);
+        mark = 1;
+    }
+    std::uint8_t *z = heights.data();
+    std::uint32_t *stamp = stamps.data();
+    int *current = front.data();
+    int *next = nextFront.data();
+    const std::uint32_t avalanche = mark;
+    std::int64_t size = 0, area = 0, duration = 0;
+    current[0] = site;
+    int count = 1;
+    while (count > 0) {
+        int nextCount = 0;
+        for (int k = 0; k < count; ++k) {
+            const int i = current[k];
+            z[i] -= Lattice::TOPPLING_HEIGHT;
+            area += stamp[i] != avalanche;
+            stamp[i] = avalanche;
+            geometry.forEachNeighbour(i, [&](int n) {
+                next[nextCount] = n;
+                nextCount += ++z[n] == Lattice::TOPPLING_HEIGHT;
+            });
+        }
+        size += count;
+        ++duration;
+        std::swap(current, next);
+        count = nextCount;
+    }
+    drop.size = size;
+    drop.area = area;
+    drop.duration = duration;
+}
