@@ -9,7 +9,8 @@ namespace {
 
 // Every front of an avalanche lies on one colour of the checkerboard (see
 // SandpileModel's sweep), and lists each site once: at most half the sites,
-// rounded up. One slot more takes the write of a site not appended.
+// rounded up. One slot more takes the write of a site not appended. Two
+// fronts hold at least one int per site.
 int frontCapacity(int sites) { return (sites + 1) / 2 + 1; }
 
 } // namespace
@@ -18,10 +19,12 @@ MeasuringPile::MeasuringPile(int side, std::int64_t seed)
     : geometry(side)
     , source(seed)
     , heights(std::size_t(geometry.sites()), 0)
-    , stamps(std::size_t(geometry.sites()), 0)
-    , front(std::size_t(frontCapacity(geometry.sites())))
-    , nextFront(front.size())
+    , tags(std::size_t(geometry.sites()), 0)
+    , fronts(2 * std::size_t(frontCapacity(geometry.sites())))
 {
+    for (int site = 0; site < sites(); ++site)
+        if (geometry.neighbourCount(site) < Lattice::TOPPLING_HEIGHT)
+            tags[std::size_t(site)] = EDGE_SITE;
 }
 
 void MeasuringPile::layWindowPile()
@@ -33,7 +36,7 @@ void MeasuringPile::layWindowPile()
 
 void MeasuringPile::layStationaryPile()
 {
-    StationaryPile::lay(geometry, std::uint64_t(source.seed()), heights.data());
+    StationaryPile::lay(geometry, std::uint64_t(source.seed()), heights.data(), fronts.data());
     grains = 0;
 }
 
@@ -64,16 +67,24 @@ MeasuringPile::Drop MeasuringPile::drop(std::int64_t limit)
 // site holds less than 4, and no site enters a front twice.
 void MeasuringPile::relax(int site, Drop &drop)
 {
-    if (++mark == 0) {   // the stamps wrapped around: start afresh
-        std::fill(stamps.begin(), stamps.end(), 0);
+    if (++mark > STAMP_BITS) {   // the stamps ran out: start afresh
+        for (std::uint8_t &tag : tags)
+            tag &= EDGE_SITE;
         mark = 1;
     }
+    // Locals only: the byte stores below could change any member.
+    const int L = side();
+    const std::uint8_t *neighbours = geometry.neighbourTable();
     std::uint8_t *z = heights.data();
-    std::uint32_t *stamp = stamps.data();
-    int *current = front.data();
-    int *next = nextFront.data();
-    const std::uint32_t avalanche = mark;
+    std::uint8_t *tag = tags.data();
+    int *current = fronts.data();
+    int *next = current + fronts.size() / 2;
+    const unsigned avalanche = mark;
     std::int64_t size = 0, area = 0, duration = 0;
+    const auto give = [&](int n, int &nextCount) {
+        next[nextCount] = n;
+        nextCount += ++z[n] == Lattice::TOPPLING_HEIGHT;
+    };
     current[0] = site;
     int count = 1;
     while (count > 0) {
@@ -81,12 +92,17 @@ void MeasuringPile::relax(int site, Drop &drop)
         for (int k = 0; k < count; ++k) {
             const int i = current[k];
             z[i] -= Lattice::TOPPLING_HEIGHT;
-            area += stamp[i] != avalanche;
-            stamp[i] = avalanche;
-            geometry.forEachNeighbour(i, [&](int n) {
-                next[nextCount] = n;
-                nextCount += ++z[n] == Lattice::TOPPLING_HEIGHT;
-            });
+            const unsigned t = tag[i];
+            area += (t & STAMP_BITS) != avalanche;
+            tag[i] = std::uint8_t((t & EDGE_SITE) | avalanche);
+            if (!(t & EDGE_SITE)) {   // the interior: almost every toppling
+                give(i - L, nextCount);
+                give(i + 1, nextCount);
+                give(i + L, nextCount);
+                give(i - 1, nextCount);
+            } else {
+                Lattice::forEachNeighbour(neighbours[i], L, i, [&](int n) { give(n, nextCount); });
+            }
         }
         size += count;
         ++duration;

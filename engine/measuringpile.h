@@ -18,9 +18,9 @@
 // The pile is always stable between drops: it is laid stable and every
 // avalanche is relaxed fully.
 //
-// Memory: 10 bytes per site (heights 1, neighbour table 1, area stamps 4,
-// two fronts of half the sites 4); laying the stationary pile needs 4 more
-// for a moment.
+// Memory: 7 bytes per site: heights 1, the lattice's neighbour table 1,
+// edge marks and area stamps 1, two fronts of half the sites 4 (which
+// laying the stationary pile borrows as its scratch space).
 class MeasuringPile
 {
 public:
@@ -65,11 +65,18 @@ private:
     Lattice geometry;
     Random source;
     std::vector<std::uint8_t> heights;
-    // Sites toppled by the avalanche numbered `mark` hold `mark`, so nothing
-    // is cleared between avalanches.
-    std::vector<std::uint32_t> stamps;
-    std::uint32_t mark = 0;
-    std::vector<int> front;
-    std::vector<int> nextFront;
+    // One byte per site that a toppling reads and writes along with the
+    // height: whether the site lies on the lattice's edge (so that the
+    // interior needs no neighbour table), and in the other bits a stamp,
+    // the number of the last avalanche that toppled it, counted from 1 to
+    // STAMP_BITS and then again after all stamps are cleared. Nothing is
+    // cleared between avalanches.
+    static constexpr std::uint8_t EDGE_SITE = 0x80;
+    static constexpr std::uint8_t STAMP_BITS = EDGE_SITE - 1;
+    std::vector<std::uint8_t> tags;
+    std::uint8_t mark = 0;
+    // The front and the next one, each half of the sites (and a slot)
+    // long, side by side; laying the stationary pile borrows them.
+    std::vector<int> fronts;
     std::int64_t grains = 0;
 };

@@ -69,9 +69,9 @@ void growTree(int L, std::mt19937_64 &random, std::uint8_t *tree)
 // unknown depth, count the steps to a site of known depth (or the sink,
 // depth 0), then walk the same path again labelling it. Each site is
 // labelled once, so the work is linear. Depths are at most N, which fits.
-void measureDepths(int L, const std::uint8_t *tree, std::int32_t *depth)
+void measureDepths(int L, const std::uint8_t *tree, int *depth)
 {
-    constexpr std::int32_t UNKNOWN = 0;   // every site lies at depth >= 1
+    constexpr int UNKNOWN = 0;   // every site lies at depth >= 1
     std::fill(depth, depth + L * L, UNKNOWN);
     for (int row = 0; row < L; ++row) {
         for (int column = 0; column < L; ++column) {
@@ -80,8 +80,8 @@ void measureDepths(int L, const std::uint8_t *tree, std::int32_t *depth)
                 continue;
             Walker walker{L, row, column};
             int site = start;
-            std::int32_t steps = 0;
-            std::int32_t reached = 0;   // the depth the path runs into
+            int steps = 0;
+            int reached = 0;   // the depth the path runs into
             for (;;) {
                 ++steps;
                 if (!walker.move(tree[site] & EDGE_BITS))
@@ -94,7 +94,7 @@ void measureDepths(int L, const std::uint8_t *tree, std::int32_t *depth)
             }
             walker = {L, row, column};
             site = start;
-            for (std::int32_t d = reached + steps; d > reached; --d) {
+            for (int d = reached + steps; d > reached; --d) {
                 depth[site] = d;
                 walker.move(tree[site] & EDGE_BITS);
                 site = walker.site();
@@ -105,18 +105,18 @@ void measureDepths(int L, const std::uint8_t *tree, std::int32_t *depth)
 
 // The heights from the tree and the depths. A site's height reads only its
 // own tree edge, so it can replace the edge in the same byte.
-void heightsFromTree(int L, const std::int32_t *depth, std::uint8_t *treeThenHeights)
+void heightsFromTree(int L, const int *depth, std::uint8_t *treeThenHeights)
 {
     for (int row = 0; row < L; ++row) {
         for (int column = 0; column < L; ++column) {
             const int site = row * L + column;
-            const std::int32_t t = depth[site];
+            const int t = depth[site];
             const int treeEdge = treeThenHeights[site] & EDGE_BITS;
             int height = 0;
             for (int edge = 0; edge < EDGES; ++edge) {
                 Walker walker{L, row, column};
                 const bool onLattice = walker.move(edge);
-                const std::int32_t tw = onLattice ? depth[walker.site()] : 0;
+                const int tw = onLattice ? depth[walker.site()] : 0;
                 height += onLattice && tw >= t;             // burns no earlier
                 height += tw == t - 1 && edge < treeEdge;   // ranks before the tree edge
             }
@@ -129,12 +129,18 @@ void heightsFromTree(int L, const std::int32_t *depth, std::uint8_t *treeThenHei
 
 } // namespace
 
-void StationaryPile::lay(const Lattice &lattice, std::uint64_t seed, std::uint8_t *heights)
+void StationaryPile::lay(const Lattice &lattice, std::uint64_t seed, std::uint8_t *heights, int *scratch)
 {
     const int L = lattice.side();
     std::mt19937_64 random(seed);
     growTree(L, random, heights);
-    std::vector<std::int32_t> depth(std::size_t(lattice.sites()));
-    measureDepths(L, heights, depth.data());
-    heightsFromTree(L, depth.data(), heights);
+    int *depth = scratch;
+    measureDepths(L, heights, depth);
+    heightsFromTree(L, depth, heights);
+}
+
+void StationaryPile::lay(const Lattice &lattice, std::uint64_t seed, std::uint8_t *heights)
+{
+    std::vector<int> scratch(std::size_t(lattice.sites()));
+    lay(lattice, seed, heights, scratch.data());
 }

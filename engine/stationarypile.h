@@ -28,11 +28,13 @@
 // pile on every machine.
 //
 // Memory: the pile's own byte per site holds the tree while it grows, and
-// one int32 per site holds the burn times while the heights are computed;
-// 5 bytes per site in all, 4 of them freed on return.
+// one int per site holds the burn times while the heights are computed.
 class StationaryPile
 {
 public:
-    // Writes lattice.sites() heights, each 0..3, to heights.
+    // Writes lattice.sites() heights, each 0..3, to heights, using
+    // lattice.sites() ints of scratch space (whose contents it overwrites).
+    static void lay(const Lattice &lattice, std::uint64_t seed, std::uint8_t *heights, int *scratch);
+    // The same with scratch space of its own, freed on return.
     static void lay(const Lattice &lattice, std::uint64_t seed, std::uint8_t *heights);
 };
