@@ -72,8 +72,9 @@ void MeasuringPile::relax(int site, Drop &drop)
             tag &= EDGE_SITE;
         mark = 1;
     }
-    // Locals only: the byte stores below could change any member.
-    const int L = side();
+    // Locals only: the byte stores below could change any member. Sites
+    // are counted in pointer-sized integers, which index without widening.
+    const std::ptrdiff_t L = side();
     const std::uint8_t *neighbours = geometry.neighbourTable();
     std::uint8_t *z = heights.data();
     std::uint8_t *tag = tags.data();
@@ -81,16 +82,16 @@ void MeasuringPile::relax(int site, Drop &drop)
     int *next = current + fronts.size() / 2;
     const unsigned avalanche = mark;
     std::int64_t size = 0, area = 0, duration = 0;
-    const auto give = [&](int n, int &nextCount) {
-        next[nextCount] = n;
+    const auto give = [&](std::ptrdiff_t n, std::ptrdiff_t &nextCount) {
+        next[nextCount] = int(n);
         nextCount += ++z[n] == Lattice::TOPPLING_HEIGHT;
     };
     current[0] = site;
-    int count = 1;
+    std::ptrdiff_t count = 1;
     while (count > 0) {
-        int nextCount = 0;
-        for (int k = 0; k < count; ++k) {
-            const int i = current[k];
+        std::ptrdiff_t nextCount = 0;
+        for (std::ptrdiff_t k = 0; k < count; ++k) {
+            const std::ptrdiff_t i = current[k];
             z[i] -= Lattice::TOPPLING_HEIGHT;
             const unsigned t = tag[i];
             area += (t & STAMP_BITS) != avalanche;
@@ -101,7 +102,7 @@ void MeasuringPile::relax(int site, Drop &drop)
                 give(i + L, nextCount);
                 give(i - 1, nextCount);
             } else {
-                Lattice::forEachNeighbour(neighbours[i], L, i, [&](int n) { give(n, nextCount); });
+                Lattice::forEachNeighbour(neighbours[i], int(L), int(i), [&](int n) { give(n, nextCount); });
             }
         }
         size += count;
