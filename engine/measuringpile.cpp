@@ -23,7 +23,7 @@ MeasuringPile::MeasuringPile(int side, std::int64_t seed)
     , fronts(2 * std::size_t(frontCapacity(geometry.sites())))
 {
     for (int site = 0; site < sites(); ++site)
-        if (geometry.neighbourCount(site) < Lattice::TOPPLING_HEIGHT)
+        if (geometry.neighbourCount(site) < Lattice::TOPPLING_HEIGHT)   // one grain to each neighbour
             tags[std::size_t(site)] = EDGE_SITE;
 }
 
