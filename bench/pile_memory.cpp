@@ -1,6 +1,6 @@
 // Resident memory of a MeasuringPile, its stationary pile laid and a few
 // avalanches run:
-//   build/bench/pile_memory [side]     (side 4096 unless given)
+//   build/bench/pile_memory [side [drops]]     (4096 and 1000 unless given)
 // Prints the process's peak resident size (VmHWM) before the pile was made
 // and after, and the difference per site.
 
@@ -29,11 +29,12 @@ long peakResidentKiB()
 int main(int argc, char **argv)
 {
     const int side = argc > 1 ? std::atoi(argv[1]) : 4096;
+    const int drops = argc > 2 ? std::atoi(argv[2]) : 1000;
     const long before = peakResidentKiB();
     MeasuringPile pile(side);
     pile.layStationaryPile();
     std::int64_t topplings = 0;
-    for (int k = 0; k < 1000; ++k)
+    for (int k = 0; k < drops; ++k)
         topplings += pile.drop(1 << 30).size;
     const long after = peakResidentKiB();
     if (before < 0 || after < 0) {
