@@ -10,9 +10,13 @@ namespace BareAvalanche {
 constexpr int L = 149;
 constexpr int N = L * L;
 
-// Relaxes the avalanche started at a site holding 4; returns its topplings.
-inline long long run(int *z, int *front, int *nextFront, int site)
+// Relaxes the avalanche started at a site holding 4 on a lattice of side
+// Side; returns its topplings.
+template <int Side>
+long long runOnSide(int *z, int *front, int *nextFront, int site)
 {
+    constexpr int L = Side;
+    constexpr int N = Side * Side;
     long long topplings = 0;
     int frontCount = 1;
     front[0] = site;
@@ -41,6 +45,12 @@ inline long long run(int *z, int *front, int *nextFront, int site)
         frontCount = nextCount;
     }
     return topplings;
+}
+
+// The same on the window's lattice.
+inline long long run(int *z, int *front, int *nextFront, int site)
+{
+    return runOnSide<L>(z, front, nextFront, site);
 }
 
 } // namespace BareAvalanche

@@ -52,7 +52,17 @@ public:
     template <typename Visit>
     void forEachNeighbour(int site, Visit visit) const
     {
-        const unsigned e = edges[site];
+        forEachNeighbour(edges[site], L, site, visit);
+    }
+
+    // The same from the site's entry of the neighbour table, for loops that
+    // hold the table and the side in local variables: a store through a
+    // byte pointer may change any member, so a loop storing bytes would
+    // otherwise read them again from the lattice at every site.
+    const std::uint8_t *neighbourTable() const { return edges.data(); }
+    template <typename Visit>
+    static void forEachNeighbour(unsigned e, int L, int site, Visit visit)
+    {
         if (e == ALL) {   // the interior: almost every toppling
             visit(site - L);
             visit(site + 1);

@@ -1,5 +1,7 @@
 #include "sandpilemodel.h"
 
+#include "stationarypile.h"
+
 #include <algorithm>
 #include <numeric>
 
@@ -13,19 +15,33 @@ SandpileModel::SandpileModel(int side, std::int64_t seed)
 {
 }
 
-void SandpileModel::reinitialise(RunningStyle style)
+void SandpileModel::resetCounters()
 {
     largest = 0;
     size = 0;
     frontLength = 0;
     grains = 0;
     selected = -1;
+}
+
+void SandpileModel::reinitialise(RunningStyle style)
+{
+    resetCounters();
     if (style == RunFree || style == Sprinkle) {
         for (int &height : heights)
             height = int(uniformRandom() * 4.0);
     } else {
         std::fill(heights.begin(), heights.end(), int(style - Fractalsand0));
     }
+    heightSum = std::accumulate(heights.begin(), heights.end(), std::int64_t(0));
+}
+
+void SandpileModel::layStationaryPile()
+{
+    resetCounters();
+    std::vector<std::uint8_t> pile(heights.size());
+    StationaryPile::lay(geometry, std::uint64_t(source.seed()), pile.data());
+    std::copy(pile.begin(), pile.end(), heights.begin());
     heightSum = std::accumulate(heights.begin(), heights.end(), std::int64_t(0));
 }
 

@@ -68,6 +68,11 @@ public:
     // and lays the starting pile of a running style: heights uniform in 0..3
     // for the random styles, a flat pile of 0, 1 or 2 for the fractalsand ones.
     void reinitialise(RunningStyle style);
+    // Empties the counters as reinitialise() does and lays a pile drawn
+    // exactly from the steady state of random addition (see StationaryPile),
+    // seeded from the random source's seed, which it leaves as it is: the
+    // same seed lays the same pile.
+    void layStationaryPile();
 
     // Sets heights directly, for piles built some other way (any height,
     // even unstable ones). The counters and the front stay as they are.
@@ -124,6 +129,8 @@ public:
     std::vector<int> boundarySites() const;
 
 private:
+    void resetCounters();
+
     struct Sweep {
         int topplings;
         int nextCount;

@@ -1,3 +1,4 @@
+#include "engine/measuringpile.h"
 #include "support/modeltest.h"
 
 #include <QtTest>
@@ -89,6 +90,32 @@ private slots:
         for (int i = 0; i < model.sites(); ++i)
             if (z[i] == 0)
                 model.lattice().forEachNeighbour(i, [&](int n) { QVERIFY(z[n] != 0); });
+    }
+
+    // The stationary pile is the steady state itself: with no warm-up at
+    // all, independent runs from it topple as the Green's function says,
+    // within three standard errors of the runs' mean.
+    void stationaryPileNeedsNoWarmUp()
+    {
+        constexpr int SIDE = 16, RUNS = 400;
+        constexpr std::int64_t GRAINS_PER_RUN = 500;
+        double sum = 0, sumOfSquares = 0;
+        for (int run = 1; run <= RUNS; ++run) {
+            MeasuringPile pile(SIDE, run);
+            pile.layStationaryPile();
+            std::int64_t topplings = 0;
+            while (pile.grainsAdded() < GRAINS_PER_RUN)
+                topplings += pile.drop(GRAINS_PER_RUN - pile.grainsAdded()).size;
+            const double perGrain = double(topplings) / GRAINS_PER_RUN;
+            sum += perGrain;
+            sumOfSquares += perGrain * perGrain;
+        }
+        const double mean = sum / RUNS;
+        const double standardError = std::sqrt((sumOfSquares / RUNS - mean * mean) / (RUNS - 1));
+        const double expected = meanGreensFunction(SIDE);
+        qInfo("L = %d: topplings per grain %.3f +- %.3f, Green's function %.3f", SIDE, mean, standardError,
+              expected);
+        QVERIFY(std::abs(mean - expected) < 3 * standardError);
     }
 };
 
