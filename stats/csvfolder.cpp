@@ -42,6 +42,7 @@ std::string sidePath(const std::string &folder, const char *name, int side)
 struct SummaryKeys {
     std::int64_t side = 0;
     std::int64_t seed = 0;
+    std::int64_t start = 0;   // a StartingPile
     std::int64_t grainsPerRun = 0;
     std::int64_t warmup = 0;
 };
@@ -64,6 +65,7 @@ struct Column {
     std::function<std::string(const SummaryRow &)> text;
     std::int64_t SummaryKeys::*key = nullptr;   // a Key's place, and its range
     std::int64_t low = 0, high = 0;
+    std::vector<std::string> names{};           // a Key written by name: value k is names[k]
 };
 
 const std::vector<Column> &summaryColumns()
@@ -88,6 +90,11 @@ const std::vector<Column> &summaryColumns()
         };
         key("L", &SummaryKeys::side, Lattice::MIN_SIDE, Options::MAX_SIDE);
         key("seed", &SummaryKeys::seed, 1, Random::MODULUS - 1);
+        const std::vector<std::string> starts{std::string(startingPileName(StartingPile::Stationary)),
+                                              std::string(startingPileName(StartingPile::Window))};
+        c.push_back({"start", Column::Key,
+                     [starts](const SummaryRow &row) { return starts[std::size_t(row.keys.start)]; },
+                     &SummaryKeys::start, 0, std::int64_t(starts.size()) - 1, starts});
         checked("runs", [](const SummaryRow &row) { return row.runs; });
         key("grains_per_run", &SummaryKeys::grainsPerRun, 1, Options::MAX_COUNT);
         key("warmup", &SummaryKeys::warmup, 0, Options::MAX_COUNT);
@@ -130,7 +137,7 @@ SummaryRow summaryRow(const SeriesResult &result, const SeriesResult::Side &meas
 {
     std::string runs = Report::runList(measured.tally.runIndices());
     std::replace(runs.begin(), runs.end(), ',', ';');
-    return {{measured.side, result.seed, result.grainsPerRun, measured.warmup}, runs, side};
+    return {{measured.side, result.seed, std::int64_t(result.start), result.grainsPerRun, measured.warmup}, runs, side};
 }
 
 std::vector<std::string> split(const std::string &line)
@@ -320,6 +327,15 @@ SeriesResult read(const std::string &folder)
         for (std::size_t c = 0; c < columns.size(); ++c)
             if (columns[c].use == Column::Key) {
                 const std::string &text = f[places[c]];
+                const std::vector<std::string> &names = columns[c].names;
+                if (!names.empty()) {
+                    const auto named = std::find(names.begin(), names.end(), text);
+                    if (named == names.end())
+                        throw std::runtime_error(summaryPath + ": " + columns[c].name + " '" + text
+                                                 + "' is none of " + names.front() + ", " + names.back());
+                    keys.*columns[c].key = named - names.begin();
+                    continue;
+                }
                 const std::int64_t value = whole(text, summaryPath);
                 if (value < columns[c].low || value > columns[c].high)
                     throw std::runtime_error(summaryPath + ": " + columns[c].name + " " + text + " out of range "
@@ -329,8 +345,10 @@ SeriesResult read(const std::string &folder)
             }
         if (r == 1) {
             result.seed = keys.seed;
+            result.start = StartingPile(keys.start);
             result.grainsPerRun = keys.grainsPerRun;
-        } else if (keys.seed != result.seed || keys.grainsPerRun != result.grainsPerRun) {
+        } else if (keys.seed != result.seed || StartingPile(keys.start) != result.start
+                   || keys.grainsPerRun != result.grainsPerRun) {
             throw std::runtime_error(summaryPath + ": rows of different series");
         }
         const int side = int(keys.side);
@@ -369,6 +387,8 @@ SeriesResult merge(const std::vector<std::string> &folders)
         if (part.seed != merged.seed)
             throw std::runtime_error("cannot merge " + between + ": they mix seeds " + std::to_string(merged.seed)
                                      + " and " + std::to_string(part.seed));
+        if (part.start != merged.start)
+            throw std::runtime_error("cannot merge " + between + ": they start from different piles");
         if (part.grainsPerRun != merged.grainsPerRun)
             throw std::runtime_error("cannot merge " + between + ": they measured different numbers of grains per run");
         if (part.sides.size() != merged.sides.size())

@@ -174,13 +174,15 @@ int main(int argc, char *argv[])
                 for (const SeriesResult::Side &side : result.sides)
                     sides.push_back(side.side);
                 checkOutputs(options, sides);
-                std::fputs(Report::header(result.seed, result.runs(), result.grainsPerRun).c_str(), stdout);
+                std::fputs(Report::header(result.seed, result.runs(), result.grainsPerRun, result.start).c_str(), stdout);
             } else {
                 checkOutputs(options, options.series.sides);
                 // The header goes out at once: the runs can take hours, and
                 // are not started when the report cannot be written.
                 std::fputs(
-                    Report::header(options.series.seed, runsAsked(options.series), options.series.grains).c_str(),
+                    Report::header(options.series.seed, runsAsked(options.series), options.series.grains,
+                                   options.series.start)
+                        .c_str(),
                     stdout);
                 checkStdout();
                 result = measure(options);

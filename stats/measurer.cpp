@@ -1,56 +1,16 @@
 #include "measurer.h"
 
 #include "runseed.h"
-#include "engine/sandpilemodel.h"
+#include "engine/measuringpile.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace {
 
 // Grains a run drops between reports to the shared progress counter.
 constexpr std::int64_t PROGRESS_STRIDE = 1 << 14;
-
-// Counts the distinct sites an avalanche topples: a site is stamped with the
-// avalanche's number the first time it topples, so nothing is cleared
-// between avalanches.
-class AreaCounter : public SandpileObserver
-{
-public:
-    explicit AreaCounter(int sites) : stamps(std::size_t(sites), 0) {}
-
-    void begin()
-    {
-        area = 0;
-        if (++mark == 0) {   // the stamps wrapped around: start afresh
-            std::fill(stamps.begin(), stamps.end(), 0);
-            mark = 1;
-        }
-    }
-    void toppled(int site, int /*height*/)
-    {
-        std::uint32_t &stamp = stamps[std::size_t(site)];
-        area += stamp != mark;
-        stamp = mark;
-    }
-    std::int64_t area = 0;
-
-private:
-    std::vector<std::uint32_t> stamps;
-    std::uint32_t mark = 0;
-};
-
-// Relaxes the avalanche in progress; returns its duration in sweeps.
-template <typename Observer>
-std::int64_t relaxFully(SandpileModel &model, Observer &observer)
-{
-    std::int64_t sweeps = 0;
-    while (model.avalancheInProgress()) {
-        model.relax(observer);
-        ++sweeps;
-    }
-    return sweeps;
-}
 
 // Joins blocks 2i and 2i+1 into block i: the blocks twice as long that the
 // same drops would have filled.
@@ -91,8 +51,11 @@ std::int64_t Measurer::blockGrains(int side)
 
 Tally Measurer::measure(std::int64_t run) const
 {
-    SandpileModel model(settings.side, runSeed(settings.seed, run));
-    model.reinitialise(SandpileModel::RunFree);
+    MeasuringPile pile(settings.side, runSeed(settings.seed, run));
+    if (settings.start == StartingPile::Stationary)
+        pile.layStationaryPile();
+    else
+        pile.layWindowPile();
 
     Tally tally;
     tally.runs.push_back({run, false, {}});
@@ -106,22 +69,20 @@ Tally Measurer::measure(std::int64_t run) const
         }
     };
 
-    SandpileObserver none;
-    while (model.grainsAdded() < settings.warmup) {
+    constexpr std::int64_t NO_LIMIT = std::numeric_limits<std::int64_t>::max();
+    while (pile.grainsAdded() < settings.warmup) {
         if (stopped()) {
             record.interrupted = true;
             report(0, true);
             return tally;
         }
-        report(model.dropAtRandom(none), false);
-        relaxFully(model, none);
+        report(pile.drop(NO_LIMIT).grains, false);
     }
 
     std::int64_t perBlock = blockGrains(settings.side);
     const std::int64_t interval = heightInterval(settings.side);
     std::int64_t nextSample = interval;
     std::int64_t measured = 0;
-    AreaCounter counter(model.sites());
     while (measured < settings.grains) {
         if (stopped()) {
             record.interrupted = true;
@@ -132,21 +93,19 @@ Tally Measurer::measure(std::int64_t run) const
         // reaches each multiple of the interval, relaxed if that grain set
         // off the avalanche. A piece is at most interval <= L^2 grains.
         const std::int64_t first = measured;
-        std::int64_t dropped = 0, sweeps = 0;
-        counter.begin();
-        for (bool avalanche = false; !avalanche;) {
-            const int piece = model.dropAtRandom(counter, int(nextSample - measured));
-            avalanche = model.avalancheInProgress();
-            sweeps = relaxFully(model, counter);
-            dropped += piece;
-            measured += piece;
+        std::int64_t dropped = 0;
+        MeasuringPile::Drop piece;
+        do {
+            piece = pile.drop(nextSample - measured);
+            dropped += piece.grains;
+            measured += piece.grains;
             if (measured == nextSample) {
-                for (int height : model.z())
-                    ++tally.heights[std::size_t(height)];
+                for (std::uint8_t height : pile.z())
+                    ++tally.heights[height];
                 nextSample += interval;
             }
-        }
-        const std::int64_t size = model.avalancheSize();
+        } while (piece.site < 0);
+        const std::int64_t size = piece.size;
 
         // The drop goes to the block where its first grain fell.
         std::int64_t index = first / perBlock;
@@ -161,10 +120,10 @@ Tally Measurer::measure(std::int64_t run) const
         block.grains += dropped;
         block.topplings += size;
         tally.size.add(size);
-        tally.area.add(counter.area);
-        tally.duration.add(sweeps);
+        tally.area.add(piece.area);
+        tally.duration.add(piece.duration);
         if (hear)
-            hear(size, counter.area, sweeps);
+            hear(size, piece.area, piece.duration);
         report(dropped, false);
     }
     report(0, true);

@@ -3,14 +3,17 @@
 #include "tally.h"
 #include "engine/lattice.h"
 #include "engine/random.h"
+#include "engine/startingpile.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 
-// Runs one pile exactly as the window's "run free" style does (the window's
-// random starting pile, then grains on random sites, each avalanche relaxed
-// sweep by sweep) and tallies what its avalanches do.
+// Runs one pile as the window's "run free" style does (grains on random
+// sites, each avalanche relaxed sweep by sweep), from an exact sample of the
+// steady state or from the window's random starting pile, and tallies what
+// its avalanches do. From the window's pile with no warm-up it sees exactly
+// the window's avalanches.
 //
 // A run first drops `warmup` grains unmeasured, then measures drops until
 // `grains` grains have fallen; a drop is one or more grains, so the last
@@ -36,6 +39,7 @@ public:
         std::int64_t grains = 0;
         std::int64_t warmup = 0;
         std::int64_t seed = Random::DEFAULT_SEED;   // of run 0; see runSeed()
+        StartingPile start = StartingPile::Stationary;
     };
     // Hears every measured avalanche, in order (for tests).
     using Listener = std::function<void(std::int64_t size, std::int64_t area, std::int64_t duration)>;

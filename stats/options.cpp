@@ -45,6 +45,18 @@ CLI::Option *addNumber(CLI::App &app, const char *name, const char *value, Numbe
         ->capture_default_str();
 }
 
+CLI::Validator startingPileName()
+{
+    return CLI::Validator(
+        [](std::string &name) -> std::string {
+            if (startingPileNamed(name))
+                return {};
+            return "needs " + std::string(startingPileName(StartingPile::Stationary)) + " or "
+                   + std::string(startingPileName(StartingPile::Window)) + ", not '" + name + "'";
+        },
+        "");
+}
+
 CLI::Validator nonEmpty(const std::string &what)
 {
     return CLI::Validator([=](std::string &text) { return text.empty() ? "needs " + what : std::string(); }, "");
@@ -100,8 +112,16 @@ void declare(CLI::App &app, Options &options)
             ->allow_extra_args(false)
             ->default_str(std::to_string(Measurer::DEFAULT_SIDE)),
         addNumber(app, "--grains", "N", series.grains, 1, Options::MAX_COUNT, "grains measured per run"),
+        app.add_option_function<std::string>(
+               "--start", [&series](const std::string &name) { series.start = *startingPileNamed(name); },
+               "the starting pile: stationary, an exact sample of the steady state, or window, the window's "
+               "random pile")
+            ->type_name("PILE")
+            ->check(startingPileName())
+            ->default_str(std::string(startingPileName(series.start))),
         addNumber(app, "--warmup", "W", series.warmup, 0, Options::MAX_COUNT, "grains dropped first, unmeasured")
-            ->default_str("2 L^2"),
+            ->default_str("0; " + std::to_string(Series::Settings::WINDOW_WARMUP_PER_SITE)
+                          + " L^2 from the window's pile"),
         addNumber(app, "--seed", "S", series.seed, 1, Random::MODULUS - 1,
                   "seed of the random source, the window's by default; run k > 0 uses one hashed from S and k"),
         addNumber(app, "--runs", "R", series.runs, 1, Options::MAX_RUNS, "independent runs"),

@@ -20,7 +20,7 @@ struct Options
         using std::runtime_error::runtime_error;
     };
 
-    static constexpr int MAX_SIDE = 4096;   // the least is Lattice::MIN_SIDE
+    static constexpr int MAX_SIDE = 8192;   // the least is Lattice::MIN_SIDE
     // 10^15, a bound on each count alone; the grains of the whole series,
     // sides x runs x (grains + warm-up), must also fit in an int64, which
     // parse() checks.

@@ -25,11 +25,12 @@ std::string runList(const std::vector<std::int64_t> &runs)
     return list;
 }
 
-std::string header(std::int64_t seed, const std::vector<std::int64_t> &runs, std::int64_t grainsPerRun)
+std::string header(std::int64_t seed, const std::vector<std::int64_t> &runs, std::int64_t grainsPerRun,
+                   StartingPile start)
 {
-    return cformat("Bak-Tang-Wiesenfeld sandpile: seed %lld, run%s %s, %lld grains measured per run\n",
-                  (long long)seed, runs.size() == 1 ? "" : "s", runList(runs).c_str(),
-                  (long long)grainsPerRun);
+    return cformat("Bak-Tang-Wiesenfeld sandpile: seed %lld, run%s %s, %lld grains measured per run, start %s\n",
+                   (long long)seed, runs.size() == 1 ? "" : "s", runList(runs).c_str(), (long long)grainsPerRun,
+                   std::string(startingPileName(start)).c_str());
 }
 
 namespace {

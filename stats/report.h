@@ -13,7 +13,8 @@ namespace Report {
 std::string runList(const std::vector<std::int64_t> &runs);
 
 // The first line, printed before the runs start.
-std::string header(std::int64_t seed, const std::vector<std::int64_t> &runs, std::int64_t grainsPerRun);
+std::string header(std::int64_t seed, const std::vector<std::int64_t> &runs, std::int64_t grainsPerRun,
+                   StartingPile start);
 
 // The statistics, marked partial when a run was interrupted.
 std::string body(const SeriesSummary &summary);

@@ -17,7 +17,9 @@ constexpr auto PROGRESS_PERIOD = std::chrono::milliseconds(250);
 
 std::int64_t Series::Settings::warmupFor(int side) const
 {
-    return warmup >= 0 ? warmup : 2 * std::int64_t(side) * side;
+    if (warmup >= 0)
+        return warmup;
+    return start == StartingPile::Window ? WINDOW_WARMUP_PER_SITE * std::int64_t(side) * side : 0;
 }
 
 bool Series::Settings::totalGrains(std::int64_t &total) const
@@ -63,8 +65,8 @@ SeriesResult Series::run(const Settings &settings, const std::atomic<bool> *stop
         if (stop && stop->load())
             tally->runs.push_back({run, true, {}});   // never started: nothing, cut short
         else
-            *tally = Measurer({side, settings.grains, settings.warmupFor(side), settings.seed}, stop, &grainsDone,
-                              &cancel)
+            *tally = Measurer({side, settings.grains, settings.warmupFor(side), settings.seed, settings.start}, stop,
+                              &grainsDone, &cancel)
                          .measure(run);
         return tally;
     };
@@ -130,6 +132,7 @@ SeriesResult Series::run(const Settings &settings, const std::atomic<bool> *stop
 
     SeriesResult result;
     result.seed = settings.seed;
+    result.start = settings.start;
     result.grainsPerRun = settings.grains;
     for (std::size_t s = 0; s < sideCount; ++s)
         result.sides.push_back({settings.sides[s], settings.warmupFor(settings.sides[s]), std::move(perSide[s])});

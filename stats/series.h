@@ -17,12 +17,15 @@ public:
     struct Settings {
         std::vector<int> sides{Measurer::DEFAULT_SIDE};
         std::int64_t grains = 1000000;
-        std::int64_t warmup = -1;   // -1: 2 L^2, enough for the steady state
+        StartingPile start = StartingPile::Stationary;
+        std::int64_t warmup = -1;   // -1: none from the steady state, 2 L^2 from the window's pile
         std::int64_t seed = Random::DEFAULT_SEED;
         std::int64_t firstRun = 0;
         std::int64_t runs = 1;
         int threads = 1;
 
+        // The window's pile reaches the steady state in about 2 L^2 grains.
+        static constexpr std::int64_t WINDOW_WARMUP_PER_SITE = 2;
         std::int64_t warmupFor(int side) const;
         // Warm-up included, for progress; false when that overflows.
         bool totalGrains(std::int64_t &total) const;

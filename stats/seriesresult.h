@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tally.h"
+#include "engine/startingpile.h"
 
 #include <cstdint>
 #include <vector>
@@ -15,6 +16,7 @@ struct SeriesResult
     };
 
     std::int64_t seed = 1;
+    StartingPile start = StartingPile::Stationary;
     std::int64_t grainsPerRun = 0;   // grains measured per run, as asked
     std::vector<Side> sides;         // in the order they were asked for
 

@@ -52,7 +52,7 @@ Series::Settings smallSeries(std::int64_t firstRun, std::int64_t runs, int threa
 // Everything the tool prints and writes for a result, as one text.
 std::string everything(const SeriesResult &result)
 {
-    std::string text = Report::header(result.seed, result.runs(), result.grainsPerRun) + Report::body(SeriesSummary(result))
+    std::string text = Report::header(result.seed, result.runs(), result.grainsPerRun, result.start) + Report::body(SeriesSummary(result))
                        + CsvFolder::summaryCsv(SeriesSummary(result));
     for (const SeriesResult::Side &side : result.sides)
         text += CsvFolder::distributionCsv(side.tally.size) + CsvFolder::distributionCsv(side.tally.area)
@@ -93,14 +93,14 @@ class TestStatsSeries : public QObject
     Q_OBJECT
 
 private slots:
-    // With the default seed and no warm-up, the tool sees the avalanches
-    // the window's driver makes tick by tick from its starting pile.
+    // From the window's pile with the default seed and no warm-up, the tool
+    // sees the avalanches the window's driver makes tick by tick.
     void firstAvalanchesAreTheWindows()
     {
         constexpr int AVALANCHES = 200;
         std::vector<std::int64_t> sizes, durations;
         std::atomic<bool> stop{false};
-        Measurer stopping({149, 1000000, 0, Random::DEFAULT_SEED}, &stop);
+        Measurer stopping({Lattice::WINDOW_SIDE, 1000000, 0, Random::DEFAULT_SEED, StartingPile::Window}, &stop);
         stopping.setListener([&](std::int64_t size, std::int64_t, std::int64_t duration) {
             sizes.push_back(size);
             durations.push_back(duration);
@@ -111,7 +111,7 @@ private slots:
         QVERIFY(tally.interrupted());
         QCOMPARE(int(sizes.size()), AVALANCHES);
 
-        SandpileModel model(149);
+        SandpileModel model(Lattice::WINDOW_SIDE);
         GrainDriver driver(model);
         driver.reinitialise();
         SandpileObserver none;
@@ -139,7 +139,7 @@ private slots:
         constexpr int SIDE = 12;
         constexpr std::int64_t SEED = 11;
         std::vector<std::pair<std::int64_t, std::int64_t>> heard;
-        Measurer measurer({SIDE, 3000, 0, SEED});
+        Measurer measurer({SIDE, 3000, 0, SEED, StartingPile::Window});
         measurer.setListener([&](std::int64_t size, std::int64_t area, std::int64_t) { heard.emplace_back(size, area); });
         const Tally first = measurer.measure(0);
 
@@ -336,7 +336,7 @@ private slots:
         QTest::newRow("no run") << "raw_L5.csv" << "^(run|block),.*\\n" << "" << true << "no run recorded";
         QTest::newRow("row twice") << "summary.csv" << "^(5,.*\\n)" << "\\1\\1" << false << "L = 5 twice";
         QTest::newRow("seed 0") << "summary.csv" << "^5,\\d+," << "5,0," << false << "seed 0 out of range";
-        QTest::newRow("grains disagree") << "summary.csv" << "^((?:[^,]*,){6})\\d+" << "\\1" "7" << false
+        QTest::newRow("grains disagree") << "summary.csv" << "^((?:[^,]*,){7})\\d+" << "\\1" "7" << false
                                          << "grains is 7 but";
         QTest::newRow("unknown column") << "summary.csv" << "^L," << "L,extra," << false << "unknown column 'extra'";
         QTest::newRow("missing column") << "summary.csv" << "^(.*),duration_n$" << "\\1" << false
