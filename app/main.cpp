@@ -11,7 +11,7 @@ int main(int argc, char **argv)
     setDesktopIdentity();
 
     SandpileWindow window;
-    window.setGeometry(0, 50, 1000, 700);
+    window.setGeometry(SandpileWindow::INITIAL_GEOMETRY);
     window.setWindowTitle(QStringLiteral("BTW model on a square lattice"));
     window.show();
     return application.exec();

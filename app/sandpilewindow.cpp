@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr QRect SANDPILE_GEOMETRY(0, 50, 800, 600);
-
 // The control column right of the lattice widget.
 constexpr int COLUMN_X = 820;
 constexpr int COLUMN_WIDTH = 160;
@@ -36,7 +34,7 @@ constexpr int choiceBoxY(int n)
 }
 
 // "Quit" sits at the bottom, level with the lattice widget's lower edge.
-constexpr int QUIT_BOX_Y = SANDPILE_GEOMETRY.bottom() + 1 - BUTTON_BOX_HEIGHT;
+constexpr int QUIT_BOX_Y = SandpileWindow::SANDPILE_GEOMETRY.bottom() + 1 - BUTTON_BOX_HEIGHT;
 
 // The legend: a title, then one row per height colour.
 constexpr int LEGEND_TITLE_Y = 440;
@@ -124,7 +122,7 @@ SandpileWindow::~SandpileWindow() = default;
 void SandpileWindow::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.drawText(COLUMN_X, LEGEND_TITLE_Y, QStringLiteral("System size L = 149"));
+    painter.drawText(COLUMN_X, LEGEND_TITLE_Y, QStringLiteral("System size L = %1").arg(Sandpile::SIDE));
     for (int row = 0; row < Colours::HEIGHT_COLOUR_COUNT; ++row)
         painter.drawText(LEGEND_TEXT_X, LEGEND_FIRST_BASELINE + row * LEGEND_ROW_SPACING,
                          QString::fromLatin1(LEGEND_TEXTS[row]));

@@ -15,6 +15,9 @@ public:
     // Every site index, and the five-entry-per-site lists of the burning
     // test, must fit in an int.
     static constexpr int MAX_SIDE = 20000;
+    // The side of the window's lattice, which the measuring tool also uses
+    // unless told otherwise, so that its figures describe the pile shown.
+    static constexpr int WINDOW_SIDE = 149;
 
     // A site topples when it holds more than this many grains.
     static constexpr int MAX_STABLE_HEIGHT = 3;

@@ -11,8 +11,6 @@
 #include <QWindow>
 #include <QtMath>
 
-#include <chrono>
-
 namespace {
 
 constexpr int READOUT_BOX_X = 20;
@@ -48,17 +46,10 @@ Readout *addReadout(QWidget *parent, int position)
     return readout;
 }
 
-qint64 steadyNow()
-{
-    using namespace std::chrono;
-    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 } // namespace
 
 Sandpile::Sandpile(QWidget *parent, const char *name)
     : QWidget(parent)
-    , now(steadyNow)
 {
     setObjectName(QString::fromLatin1(name));
 
@@ -78,8 +69,7 @@ Sandpile::~Sandpile() = default;
 
 void Sandpile::setClock(Clock clock)
 {
-    now = std::move(clock);
-    lastPresented = lastSweep = now();
+    pacer.setClock(std::move(clock));
 }
 
 bool Sandpile::isTicking() const
@@ -130,7 +120,7 @@ void Sandpile::slotSpeed(int value)
     if (value < GrainDriver::Fast || value > GrainDriver::Pause)
         return;
     if (value == GrainDriver::Slow && driver.speed() != GrainDriver::Slow)
-        lastSweep = now();   // the first slow sweep waits too
+        pacer.slowChosen();
     driver.setSpeed(GrainDriver::Speed(value));
     presentChanges();
     scheduleTicks();
@@ -155,69 +145,33 @@ void Sandpile::mousePressEvent(QMouseEvent *event)
 
 // ---- The clock.
 
-// Runs ticks until a frame is due or the slice is over, presenting a frame
-// at a tick boundary when one is due; ticks that leave the simulation
-// resting, and every slow tick, present at once. Reading the clock costs
-// about a tenth of a typical tick and stalls the processor's pipeline, so
-// it is read every TICKS_PER_READING ticks: a few microseconds at most.
+// Runs a slice of ticks, as the pacer decides, and presents a frame when
+// it ends with one due.
 void Sandpile::sprinkle()
 {
-    if (slowSweepWait() > 0) {   // a timer that fired early
-        scheduleTicks();
-        return;
-    }
-    const qint64 sliceEnd = now() + SLICE_NS;
-    for (int ticks = 1;; ++ticks) {
-        const GrainDriver::Tick did = runTick();
-        if (driver.speed() == GrainDriver::Slow) {
-            if (did.swept)
-                lastSweep = now();
-            break;
-        }
-        if (driver.isResting())
-            break;
-        if (!isClockReadingDue(ticks))
-            continue;
-        const qint64 time = now();
-        if (time - lastPresented >= frameInterval)
-            break;
-        if (time >= sliceEnd) {
-            scheduleTicks();
-            return;
-        }
-    }
-    presentChanges();
+    if (pacer.runSlice(isSlowSweepNext(), [this] { return runTick(); }))
+        presentChanges();
     scheduleTicks();
 }
 
-// Whether to read the clock after a slice's n-th tick: after the 1st, 2nd,
-// 4th and 8th, then every TICKS_PER_READING-th, so that a deadline already
-// past when the slice begins costs one tick, not a reading's worth.
-bool Sandpile::isClockReadingDue(int n)
+// Whether the next tick is a sweep that running slow holds back.
+bool Sandpile::isSlowSweepNext() const
 {
-    return n < TICKS_PER_READING ? (n & (n - 1)) == 0 : n % TICKS_PER_READING == 0;
-}
-
-// How long the next tick must wait: running slow, a tick that sweeps comes
-// SLOW_SWEEP_MS after the last sweep; any other tick may come at once.
-qint64 Sandpile::slowSweepWait()
-{
-    if (driver.speed() != GrainDriver::Slow || !driver.nextTickSweeps())
-        return 0;
-    constexpr qint64 SLOW_SWEEP_NS = qint64(SLOW_SWEEP_MS) * 1'000'000;
-    return std::max<qint64>(0, lastSweep + SLOW_SWEEP_NS - now());
+    return driver.speed() == GrainDriver::Slow && driver.nextTickSweeps();
 }
 
 // One tick: one call of the grain driver. The burning test paints even
 // while the display is off.
-GrainDriver::Tick Sandpile::runTick()
+Pacer::Ticked Sandpile::runTick()
 {
     LatticeImage::Painter painter{{}, picture};
     SandpileObserver nobody;
     const GrainDriver::Tick did = displayOn || driver.nextTickBurns() ? driver.tick(painter)
                                                                       : driver.tick(nobody);
     showStatistics(did);
-    return did;
+    if (driver.speed() == GrainDriver::Slow)
+        return did.swept ? Pacer::Ticked::SlowSweep : Pacer::Ticked::Slow;
+    return driver.isResting() ? Pacer::Ticked::Resting : Pacer::Ticked::Running;
 }
 
 // Runs the clock when a tick can change something: at once, or when a slow
@@ -228,7 +182,7 @@ void Sandpile::scheduleTicks()
         timer->stop();
         return;
     }
-    const int interval = int((slowSweepWait() + 999'999) / 1'000'000);   // rounded up to ms
+    const int interval = pacer.timerIntervalMs(isSlowSweepNext());
     timer->setTimerType(interval > 0 ? Qt::PreciseTimer : Qt::CoarseTimer);
     if (!timer->isActive() || timer->interval() != interval)
         timer->start(interval);
@@ -301,7 +255,7 @@ void Sandpile::presentChanges()
         readout->present();
     if (picture.hasChanges())
         QWidget::update(picture.present().translated(LATTICE_ORIGIN));
-    lastPresented = now();
+    pacer.framePresented();
 }
 
 // Repaints copy the presented frame; they never recompute it.
@@ -320,8 +274,7 @@ void Sandpile::showEvent(QShowEvent *)
 {
     if (QWindow *handle = window()->windowHandle())
         handle->installEventFilter(this);
-    const qreal rate = screen() ? screen()->refreshRate() : 0;
-    frameInterval = rate >= 20 && rate <= 500 ? qRound64(1e9 / rate) : DEFAULT_FRAME_NS;
+    pacer.setRefreshRate(screen() ? screen()->refreshRate() : 0);
 }
 
 // An exposure that reaches the lattice picture redraws it from the heights;

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "latticeimage.h"
+#include "pacer.h"
 #include "engine/graindriver.h"
 #include "engine/sandpilemodel.h"
 
 #include <QWidget>
-
-#include <functional>
 
 class QTimer;
 class Readout;
@@ -20,22 +19,17 @@ class Readout;
 //
 // The clock runs ticks only while one can change something: it stops when
 // the simulation rests and starts again when a control or a press ends the
-// rest. Running fast, it runs ticks in short slices between which the event
-// loop handles input and paints, and presents at most one frame per refresh
-// of the screen, each showing the pile at a tick boundary within a few
-// microseconds of the refresh. Running slow, each sweep comes SLOW_SWEEP_MS
-// after the last; other ticks come at once.
+// rest. Its Pacer decides when ticks run and frames are presented: fast, in
+// short slices between which the event loop handles input and paints, at
+// most one frame per refresh of the screen; slow, each sweep a slow
+// interval after the last.
 class Sandpile : public QWidget
 {
     Q_OBJECT
 
 public:
-    static constexpr int SIDE = 149;                     // sites per row and column
+    static constexpr int SIDE = Lattice::WINDOW_SIDE;    // sites per row and column
     static constexpr QPoint LATTICE_ORIGIN{200, 0};      // the picture's top-left corner
-    static constexpr int SLOW_SWEEP_MS = 100;
-    static constexpr qint64 SLICE_NS = 1'000'000;        // the longest run of ticks
-    static constexpr int TICKS_PER_READING = 16;         // of the clock, in a slice
-    static constexpr qint64 DEFAULT_FRAME_NS = 16'666'667;   // 60 frames a second
 
     explicit Sandpile(QWidget *parent = nullptr, const char *name = nullptr);
     ~Sandpile() override;
@@ -46,7 +40,7 @@ public:
     // A monotonic time source in nanoseconds for the clock's slices, frames
     // and slow sweeps; a steady clock unless replaced, for example by a test
     // that sets the pace itself.
-    using Clock = std::function<qint64()>;
+    using Clock = Pacer::Clock;
     void setClock(Clock clock);
     // Whether the clock is running: false while the simulation rests.
     bool isTicking() const;
@@ -73,14 +67,13 @@ protected:
 
 private:
     void reinitialise();
-    GrainDriver::Tick runTick();
+    Pacer::Ticked runTick();
     void showStatistics(GrainDriver::Tick did);
     void showStartingStatistics();
     void drawLattice();
     void presentChanges();
     void scheduleTicks();
-    qint64 slowSweepWait();
-    static bool isClockReadingDue(int n);
+    bool isSlowSweepNext() const;
 
     SandpileModel pile{SIDE};
     GrainDriver driver{pile};
@@ -93,8 +86,5 @@ private:
 
     LatticeImage picture{SIDE};
     QTimer *timer;
-    Clock now;
-    qint64 frameInterval = DEFAULT_FRAME_NS;
-    qint64 lastPresented = 0;
-    qint64 lastSweep = 0;   // of the last slow sweep, or when slow was chosen
+    Pacer pacer;
 };

@@ -17,8 +17,9 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# libqt6svg6 brings the plug-ins that draw the window icon.
-BUILD_PACKAGES=(cmake make g++ qt6-base-dev libqt6svg6 fonts-dejavu-core)
+# libqt6svg6 brings the plug-ins that draw the window icon; qt6-svg-dev the
+# SVG writer of sandpile-stats' plots; libcli11-dev its command line.
+BUILD_PACKAGES=(cmake make g++ qt6-base-dev qt6-svg-dev libcli11-dev libqt6svg6 fonts-dejavu-core)
 
 # build DIRECTORY BUILD_TYPE [CMAKE OPTIONS...]
 build() {

@@ -1,6 +1,8 @@
 #include "atomicfiles.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -9,9 +11,11 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 std::string temporaryName(const std::string &path)
 {
-    const std::filesystem::path p(path);
+    const fs::path p(path);
     return (p.parent_path() / ("." + p.filename().string() + "." + std::to_string(getpid()) + ".tmp")).string();
 }
 
@@ -27,6 +31,32 @@ std::string writeFile(const std::string &path, const std::string &contents)
     if (std::fclose(file) != 0 || !written)
         return std::strerror(written ? errno : error);
     return {};
+}
+
+// The deepest part of `folder` that exists, a folder; the names below it,
+// which are to be made, go to `missing`. Throws on anything but a plain
+// absence: a file on the way, a symbolic link loop or one that leads
+// nowhere, a name too long.
+fs::path existingFolder(fs::path folder, std::vector<std::string> &missing)
+{
+    for (;;) {
+        if (folder.empty())
+            folder = ".";
+        std::error_code error;
+        const fs::file_status status = fs::status(folder, error);
+        if (fs::exists(status)) {
+            if (!fs::is_directory(status))
+                throw std::runtime_error(folder.string() + " is not a folder");
+            return folder;
+        }
+        if (error && error != std::errc::no_such_file_or_directory)
+            throw std::runtime_error(folder.string() + ": " + error.message());
+        if (fs::is_symlink(fs::symlink_status(folder, error)))
+            throw std::runtime_error(folder.string() + " is a symbolic link to nothing");
+        if (folder.has_filename())
+            missing.push_back(folder.filename().string());
+        folder = folder.parent_path();
+    }
 }
 
 } // namespace
@@ -76,4 +106,39 @@ void AtomicFiles::checkWritableFolder(const std::string &folder)
     if (!error.empty())
         throw std::runtime_error("cannot write in " + folder + ": " + error);
     std::remove(probe.c_str());
+}
+
+void AtomicFiles::checkWritable(const std::string &path, bool folderMayBeMade)
+{
+    const fs::path file(path);
+    std::vector<std::string> missing;
+    fs::path existing;
+    try {
+        existing = existingFolder(file.parent_path(), missing);
+    } catch (const std::runtime_error &error) {
+        throw std::runtime_error("cannot write " + file.string() + ": " + error.what());
+    }
+    const bool folderExists = missing.empty();
+    if (!folderExists && !folderMayBeMade)
+        throw std::runtime_error("cannot write " + file.string() + ": no folder " + file.parent_path().string());
+    const std::string temporary = temporaryName(file.string());
+    missing.push_back(fs::path(temporary).filename().string());
+    const long nameMax = pathconf(existing.c_str(), _PC_NAME_MAX);
+    const bool tooLong = temporary.size() >= PATH_MAX
+                         || std::any_of(missing.begin(), missing.end(), [&](const std::string &name) {
+                                return nameMax > 0 && name.size() > std::size_t(nameMax);
+                            });
+    if (tooLong)
+        throw std::runtime_error("cannot write " + file.string() + ": " + std::strerror(ENAMETOOLONG));
+    if (folderExists) {   // then the file itself
+        std::error_code error;
+        const fs::file_status status = fs::status(file, error);
+        if (fs::is_directory(status))
+            throw std::runtime_error("cannot write " + file.string() + ": it is a folder");
+        if (error && error != std::errc::no_such_file_or_directory)
+            throw std::runtime_error("cannot write " + file.string() + ": " + error.message());
+        if (!fs::exists(status) && fs::is_symlink(fs::symlink_status(file, error)))
+            throw std::runtime_error("cannot write " + file.string() + ": a symbolic link to nothing");
+    }
+    checkWritableFolder(existing.string());
 }

@@ -19,10 +19,16 @@ public:
     void addMarker(std::string path, std::string contents);
     void commit();
 
-    // Throws std::runtime_error unless a file can be created in `folder`.
-    static void checkWritableFolder(const std::string &folder);
+    // Throws std::runtime_error unless commit() can write `path`: its
+    // folder can be written in (or, when `folderMayBeMade`, its nearest
+    // existing ancestor), no name is too long, and nothing on the way is a
+    // file, a symbolic link loop or a link to nothing; nor is `path` itself
+    // a folder or such a link. Creates nothing.
+    static void checkWritable(const std::string &path, bool folderMayBeMade);
 
 private:
+    static void checkWritableFolder(const std::string &folder);
+
     std::vector<std::pair<std::string, std::string>> files;
     std::vector<std::pair<std::string, std::string>> marker;   // none or one
 };

@@ -13,14 +13,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <new>
 #include <stdexcept>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -63,33 +68,56 @@ int fail(int status, const std::string &message)
     return status;
 }
 
-// The folder itself if it exists, else its nearest existing ancestor.
-std::filesystem::path nearestExisting(const std::filesystem::path &folder)
+namespace fs = std::filesystem;
+
+// The files of a CSV folder of these sides, as csvfolder.h lists them.
+std::vector<std::string> csvFiles(const std::vector<int> &sides)
 {
-    std::filesystem::path path = folder.lexically_normal();
-    std::error_code error;
-    while (!std::filesystem::exists(path, error) && !path.empty() && path != path.parent_path())
-        path = path.parent_path();
-    return path.empty() ? "." : path;
+    std::vector<std::string> names{"summary.csv"};
+    for (int side : sides)
+        for (const char *quantity : {"size", "area", "duration", "raw"})
+            names.push_back(std::string(quantity) + "_L" + std::to_string(side) + ".csv");
+    return names;
 }
 
-// Fails early, before any measuring or reading and with nothing created, on
-// an output that cannot be written.
-void checkOutputs(const Options &options)
+bool samePath(const fs::path &a, const fs::path &b)
 {
-    if (!options.csv.empty()) {
-        const std::filesystem::path existing = nearestExisting(options.csv);
-        if (!std::filesystem::is_directory(existing))
-            throw std::runtime_error("cannot create the folder " + options.csv + ": " + existing.string()
-                                     + " is not a folder");
-        AtomicFiles::checkWritableFolder(existing.string());
-    }
+    std::error_code errorA, errorB;
+    const fs::path canonicalA = fs::weakly_canonical(fs::absolute(a), errorA);
+    const fs::path canonicalB = fs::weakly_canonical(fs::absolute(b), errorB);
+    return !errorA && !errorB && canonicalA == canonicalB;
+}
+
+// Fails early, before any measuring and with nothing created, on an output
+// that cannot be written. The plot may go into the folder --csv makes.
+void checkOutputs(const Options &options, const std::vector<int> &sides)
+{
+    if (!options.csv.empty())
+        for (const std::string &name : csvFiles(sides))
+            AtomicFiles::checkWritable((fs::path(options.csv) / name).string(), true);
     if (!options.plot.empty()) {
-        if (std::filesystem::is_directory(options.plot))
-            throw std::runtime_error("cannot write " + options.plot + ": it is a folder");
-        const std::filesystem::path parent = std::filesystem::path(options.plot).parent_path();
-        AtomicFiles::checkWritableFolder(parent.empty() ? "." : parent.string());
+        if (!options.csv.empty() && samePath(options.csv, options.plot))
+            throw std::runtime_error("--csv and --plot name the same path, " + options.plot);
+        const fs::path folder = fs::path(options.plot).parent_path();
+        AtomicFiles::checkWritable(options.plot, !options.csv.empty() && samePath(options.csv, folder.empty() ? "." : folder));
     }
+}
+
+// The first error in writing standard output; 0: none yet.
+int stdoutError = 0;
+
+void flushStdout()
+{
+    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && stdoutError == 0)
+        stdoutError = errno != 0 ? errno : EIO;
+}
+
+// A report (or help) that could not be written is a failure.
+void checkStdout()
+{
+    flushStdout();
+    if (stdoutError != 0)
+        throw std::runtime_error(std::string("cannot write to standard output: ") + std::strerror(stdoutError));
 }
 
 SeriesResult measure(const Options &options)
@@ -130,38 +158,53 @@ int main(int argc, char *argv[])
     } catch (const Options::UsageError &error) {
         return fail(EXIT_USAGE, std::string(error.what()) + " (see sandpile-stats --help)");
     }
-    if (options.help) {
-        std::fputs(Options::usage(), stdout);
-        return 0;
-    }
+    // With standard output closed, the first file opened would take its
+    // place and receive the report.
+    if (fcntl(STDOUT_FILENO, F_GETFD) == -1)
+        return fail(EXIT_IO, "cannot write to standard output: it is closed");
 
     try {
-        checkOutputs(options);
-        SeriesResult result;
-        if (!options.merge.empty()) {
-            result = CsvFolder::merge(options.merge);
-            std::fputs(Report::header(result.seed, result.runs(), result.grainsPerRun).c_str(), stdout);
+        if (options.help) {
+            std::fputs(Options::usage().c_str(), stdout);
         } else {
-            // The header goes out at once: the runs can take hours.
-            std::fputs(Report::header(options.series.seed, runsAsked(options.series), options.series.grains).c_str(),
-                       stdout);
-            std::fflush(stdout);
-            result = measure(options);
-        }
-        const SeriesSummary summary(std::move(result));
-        std::fputs(Report::body(summary).c_str(), stdout);
-        std::fflush(stdout);
+            SeriesResult result;
+            if (!options.merge.empty()) {
+                result = CsvFolder::merge(options.merge);
+                std::vector<int> sides;
+                for (const SeriesResult::Side &side : result.sides)
+                    sides.push_back(side.side);
+                checkOutputs(options, sides);
+                std::fputs(Report::header(result.seed, result.runs(), result.grainsPerRun).c_str(), stdout);
+            } else {
+                checkOutputs(options, options.series.sides);
+                // The header goes out at once: the runs can take hours, and
+                // are not started when the report cannot be written.
+                std::fputs(
+                    Report::header(options.series.seed, runsAsked(options.series), options.series.grains).c_str(),
+                    stdout);
+                checkStdout();
+                result = measure(options);
+            }
+            const SeriesSummary summary(std::move(result));
+            std::fputs(Report::body(summary).c_str(), stdout);
+            flushStdout();   // the report first; a failure is told once the files are safe
 
-        if (!options.csv.empty())
-            CsvFolder::write(summary, options.csv);
-        if (!options.plot.empty()) {
-            // Offscreen: the plot needs Qt's fonts, never a display.
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-            qInstallMessageHandler(quietQt);
-            int qtArgc = 1;
-            QGuiApplication application(qtArgc, argv);
-            Plot::write(summary, options.plot);
+            if (!options.csv.empty())
+                CsvFolder::write(summary, options.csv);
+            if (!options.plot.empty()) {
+                // Offscreen: the plot needs Qt's fonts, never a display.
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+                qInstallMessageHandler(quietQt);
+                int qtArgc = 1;
+                QGuiApplication application(qtArgc, argv);
+                // Qt has set the user's locale; numbers keep the C one's form.
+                std::setlocale(LC_NUMERIC, "C");
+                Plot::write(summary, options.plot);
+            }
         }
+        checkStdout();
+        if (std::fclose(stdout) != 0)
+            throw std::runtime_error(std::string("cannot write to standard output: ") + std::strerror(errno));
         // A Ctrl-C while the files were written still counts: they are
         // written whole, and the status says the work was interrupted.
         return interrupted.load() ? EXIT_INTERRUPTED : 0;

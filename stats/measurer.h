@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tally.h"
+#include "engine/lattice.h"
 #include "engine/random.h"
 
 #include <atomic>
@@ -28,7 +29,7 @@
 class Measurer
 {
 public:
-    static constexpr int DEFAULT_SIDE = 149;
+    static constexpr int DEFAULT_SIDE = Lattice::WINDOW_SIDE;
 
     struct Settings {
         int side = DEFAULT_SIDE;

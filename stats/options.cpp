@@ -5,51 +5,140 @@
 #include "engine/random.h"
 #include "strictnumber.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
-#include <set>
 #include <thread>
 
 namespace {
 
-std::int64_t number(const std::string &option, const std::string &text, std::int64_t low, std::int64_t high)
+const char *const DESCRIPTION =
+    "Measures the avalanches of the Bak-Tang-Wiesenfeld sandpile, grains dropped on\n"
+    "random sites of an L x L pile with open edges, and prints for each side the\n"
+    "topplings per grain, the height distribution and the exponents tau of the\n"
+    "distributions of avalanche size, area and duration, beside the exact values.\n"
+    "The folders of --merge replace the measuring options.";
+
+// A whole decimal number, digits only, from low to high; stricter than
+// CLI11's own conversion, which takes signs, spaces and "0x".
+CLI::Validator whole(std::int64_t low, std::int64_t high)
 {
-    std::int64_t value = 0;
-    if (!parseWhole(text, value) || value < low || value > high)
-        throw Options::UsageError(option + " needs a whole number from " + std::to_string(low) + " to "
-                                  + std::to_string(high) + ", not '" + text + "'");
-    return value;
+    return CLI::Validator(
+        [=](std::string &text) -> std::string {
+            std::int64_t value = 0;
+            if (parseWhole(text, value) && value >= low && value <= high)
+                return {};
+            return "needs a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ", not '"
+                   + text + "'";
+        },
+        "");
 }
 
-bool endsWith(const std::string &text, const std::string &end)
+// An option taking a whole number within bounds, shown in its help.
+template <typename Number>
+CLI::Option *addNumber(CLI::App &app, const char *name, const char *value, Number &target, std::int64_t low,
+                       std::int64_t high, const std::string &meaning)
 {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return app.add_option(name, target, meaning + ": " + std::to_string(low) + " to " + std::to_string(high))
+        ->type_name(value)
+        ->check(whole(low, high))
+        ->capture_default_str();
+}
+
+CLI::Validator nonEmpty(const std::string &what)
+{
+    return CLI::Validator([=](std::string &text) { return text.empty() ? "needs " + what : std::string(); }, "");
+}
+
+CLI::Validator plotName()
+{
+    return CLI::Validator(
+        [](std::string &name) -> std::string {
+            const auto endsWith = [&](const std::string &end) {
+                return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+            };
+            if (endsWith(".png") || endsWith(".svg"))
+                return {};
+            return "needs a file name ending in .png or .svg, not '" + name + "'";
+        },
+        "");
+}
+
+// The usage line first, then what the program does; each option's value
+// and default beside it.
+class Formatter : public CLI::Formatter
+{
+public:
+    std::string make_description(const CLI::App *) const override { return {}; }
+    std::string make_usage(const CLI::App *app, std::string name) const override
+    {
+        return CLI::Formatter::make_usage(app, name) + "\n" + app->get_description() + "\n";
+    }
+    std::string make_option_opts(const CLI::Option *option) const override
+    {
+        return option->get_type_size() == 0 ? std::string() : " " + option->get_type_name();
+    }
+    std::string make_option_desc(const CLI::Option *option) const override
+    {
+        const std::string fallback = option->get_default_str();
+        return option->get_description() + (fallback.empty() ? "" : " (default " + fallback + ")");
+    }
+};
+
+// Every option, its meaning, its bounds and its default, once.
+void declare(CLI::App &app, Options &options)
+{
+    Series::Settings &series = options.series;
+    app.description(DESCRIPTION);
+    app.formatter(std::make_shared<Formatter>());
+    app.get_formatter()->column_width(18);
+    app.set_help_flag("--help", "show this help and exit");
+
+    CLI::Option *measuring[] = {
+        addNumber(app, "--size", "L", series.sides, Lattice::MIN_SIDE, Options::MAX_SIDE,
+                  "lattice side, repeated for a series")
+            ->allow_extra_args(false)
+            ->default_str(std::to_string(Measurer::DEFAULT_SIDE)),
+        addNumber(app, "--grains", "N", series.grains, 1, Options::MAX_COUNT, "grains measured per run"),
+        addNumber(app, "--warmup", "W", series.warmup, 0, Options::MAX_COUNT, "grains dropped first, unmeasured")
+            ->default_str("2 L^2"),
+        addNumber(app, "--seed", "S", series.seed, 1, Random::MODULUS - 1,
+                  "seed of the random source, the window's by default; run k > 0 uses one hashed from S and k"),
+        addNumber(app, "--runs", "R", series.runs, 1, Options::MAX_RUNS, "independent runs"),
+        addNumber(app, "--first-run", "K", series.firstRun, 0, Options::MAX_COUNT, "number of the first run"),
+        addNumber(app, "--threads", "T", series.threads, 1, Options::MAX_THREADS, "runs measured in parallel")
+            ->default_str("all cores"),
+    };
+    app.add_option("--csv", options.csv, "write the distributions and a summary as CSV files in DIR")
+        ->type_name("DIR")
+        ->check(nonEmpty("a folder"));
+    app.add_option("--plot", options.plot, "draw the size distributions to FILE (.png or .svg)")
+        ->type_name("FILE")
+        ->check(plotName());
+    CLI::Option *merge =
+        app.add_option("--merge", options.merge,
+                       "combine the CSV folders of earlier runs of one series; takes no measuring option")
+            ->type_name("DIR...")
+            ->check(nonEmpty("folder names, not an empty one"));
+    for (CLI::Option *option : measuring)
+        merge->excludes(option);
+}
+
+// One line, whatever CLI11 made of the message.
+std::string oneLine(std::string message)
+{
+    std::replace(message.begin(), message.end(), '\n', ' ');
+    return message;
 }
 
 } // namespace
 
-const char *Options::usage()
+std::string Options::usage()
 {
-    return "Usage: sandpile-stats [--size L]... [--grains N] [--warmup W] [--seed S] [--runs R]\n"
-           "                      [--first-run K] [--threads T] [--csv DIR] [--plot FILE]\n"
-           "       sandpile-stats --merge DIR... [--csv DIR] [--plot FILE]\n"
-           "\n"
-           "Measures the avalanches of the Bak-Tang-Wiesenfeld sandpile, grains dropped on\n"
-           "random sites of an L x L pile with open edges, and prints for each side the\n"
-           "topplings per grain, the height distribution and the exponents tau of the\n"
-           "distributions of avalanche size, area and duration, beside the exact values.\n"
-           "\n"
-           "  --size L       lattice side, 2 to 4096 (default 149); repeat for a series\n"
-           "  --grains N     grains measured per run (default 1000000)\n"
-           "  --warmup W     grains dropped first, unmeasured (default 2 L^2)\n"
-           "  --seed S       seed of the random source, 1 to 2147483646 (default 1, the\n"
-           "                 window's); run k > 0 uses a seed hashed from S and k\n"
-           "  --runs R       independent runs (default 1)\n"
-           "  --first-run K  number of the first run (default 0)\n"
-           "  --threads T    runs measured in parallel (default: all cores)\n"
-           "  --csv DIR      write the distributions and a summary as CSV files in DIR\n"
-           "  --plot FILE    draw the size distributions to FILE (.png or .svg)\n"
-           "  --merge DIR... combine the CSV folders of earlier runs of one series\n"
-           "  --help         show this help\n";
+    CLI::App app("", "sandpile-stats");
+    Options options;
+    declare(app, options);
+    return app.help();
 }
 
 Options Options::parse(const std::vector<std::string> &arguments)
@@ -57,72 +146,28 @@ Options Options::parse(const std::vector<std::string> &arguments)
     Options options;
     options.series.threads = int(std::max(1u, std::thread::hardware_concurrency()));
     options.series.sides.clear();
-    std::set<std::string> seen;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string option = arguments[i];
-        std::string value;
-        bool hasValue = false;
-        if (const std::size_t equals = option.find('='); option.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option.resize(equals);
-            hasValue = true;
-        }
-        const auto takeValue = [&]() -> std::string {
-            if (hasValue)
-                return value;
-            if (i + 1 >= arguments.size())
-                throw UsageError(option + " needs a value");
-            return arguments[++i];
-        };
-        if (option != "--size" && !seen.insert(option).second)
-            throw UsageError(option + " given twice");
+    CLI::App app("", "sandpile-stats");
+    declare(app, options);
+    try {
+        // CLI11 takes the arguments last first.
+        std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp &) {
+        options.help = true;
+        return options;
+    } catch (const CLI::ParseError &error) {
+        throw UsageError(oneLine(error.what()));
+    }
 
-        if (option == "--help") {
-            options.help = true;
-        } else if (option == "--size") {
-            const int side = int(number(option, takeValue(), Lattice::MIN_SIDE, MAX_SIDE));
-            if (std::find(options.series.sides.begin(), options.series.sides.end(), side) != options.series.sides.end())
-                throw UsageError("--size " + std::to_string(side) + " given twice");
-            options.series.sides.push_back(side);
-        } else if (option == "--grains") {
-            options.series.grains = number(option, takeValue(), 1, MAX_COUNT);
-        } else if (option == "--warmup") {
-            options.series.warmup = number(option, takeValue(), 0, MAX_COUNT);
-        } else if (option == "--seed") {
-            options.series.seed = number(option, takeValue(), 1, Random::MODULUS - 1);
-        } else if (option == "--runs") {
-            options.series.runs = number(option, takeValue(), 1, MAX_RUNS);
-        } else if (option == "--first-run") {
-            options.series.firstRun = number(option, takeValue(), 0, MAX_COUNT);
-        } else if (option == "--threads") {
-            options.series.threads = int(number(option, takeValue(), 1, MAX_THREADS));
-        } else if (option == "--csv") {
-            options.csv = takeValue();
-            if (options.csv.empty())
-                throw UsageError("--csv needs a folder");
-        } else if (option == "--plot") {
-            options.plot = takeValue();
-            if (!endsWith(options.plot, ".png") && !endsWith(options.plot, ".svg"))
-                throw UsageError("--plot needs a file name ending in .png or .svg, not '" + options.plot + "'");
-        } else if (option == "--merge") {
-            if (hasValue)
-                options.merge.push_back(value);
-            while (i + 1 < arguments.size() && arguments[i + 1].rfind("--", 0) != 0)
-                options.merge.push_back(arguments[++i]);
-            if (options.merge.empty())
-                throw UsageError("--merge needs at least one folder");
-            if (std::find(options.merge.begin(), options.merge.end(), std::string()) != options.merge.end())
-                throw UsageError("--merge needs folder names, not an empty one");
-        } else {
-            throw UsageError("unknown " + std::string(option.rfind("-", 0) == 0 ? "option" : "argument") + " '"
-                             + arguments[i] + "'");
-        }
-    }
-    if (!options.merge.empty()) {
-        for (const char *measuring : {"--size", "--grains", "--warmup", "--seed", "--runs", "--first-run", "--threads"})
-            if (seen.count(measuring) || (std::string(measuring) == "--size" && !options.series.sides.empty()))
-                throw UsageError(std::string("--merge takes no ") + measuring + ": the folders hold the series");
-    }
+    // What CLI11 cannot say: a side asked for twice, a merge list given in
+    // two parts, and the whole series' grains.
+    for (auto side = options.series.sides.begin(); side != options.series.sides.end(); ++side)
+        if (std::find(options.series.sides.begin(), side, *side) != side)
+            throw UsageError("--size " + std::to_string(*side) + " given twice");
+    if (std::count_if(arguments.begin(), arguments.end(),
+                      [](const std::string &a) { return a == "--merge" || a.rfind("--merge=", 0) == 0; })
+        > 1)
+        throw UsageError("--merge given twice");
     if (options.series.sides.empty())
         options.series.sides.push_back(Measurer::DEFAULT_SIDE);
     if (std::int64_t total = 0; !options.series.totalGrains(total))

@@ -2,6 +2,7 @@
 
 #include "series.h"
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -10,6 +11,8 @@
 //   sandpile-stats [--size L]... [--grains N] [--warmup W] [--seed S] [--runs R]
 //                  [--first-run K] [--threads T] [--csv DIR] [--plot FILE]
 //   sandpile-stats --merge DIR... [--csv DIR] [--plot FILE]
+// Each option is declared once, in options.cpp; the help is made from those
+// declarations.
 struct Options
 {
     // Bad usage; what() is the one-line message.
@@ -33,5 +36,5 @@ struct Options
 
     // Throws UsageError. Default threads: all cores.
     static Options parse(const std::vector<std::string> &arguments);
-    static const char *usage();
+    static std::string usage();
 };

@@ -83,8 +83,8 @@ private slots:
             tick(s);   // the tick that finds nothing to drop
             t.tick();
         }) << Step([](Sandpile &s, Twin &t) {
-            pressAt(s, WidgetGeometry::pointOf(11100));
-            t.model.selectSite(11100);
+            pressAt(s, WidgetGeometry::pointOf(WidgetGeometry::CENTRE));
+            t.model.selectSite(WidgetGeometry::CENTRE);
         });
         QTest::newRow("sprinkle with nothing pending, then run free") << Step([](Sandpile &s, Twin &t) {
             choose(s, "slotRunningStyle", SandpileModel::Sprinkle);
@@ -187,15 +187,15 @@ private slots:
             const qint64 start = *clock.time;
             tick(*sandpile);
             const qint64 took = *clock.time - start;
-            QVERIFY2(took <= Sandpile::SLICE_NS + 4 * STEP, qPrintable(QString::number(took)));
+            QVERIFY2(took <= Pacer::SLICE_NS + 4 * STEP, qPrintable(QString::number(took)));
             if (screenIsCurrent()) {
                 const qint64 sinceFrame = *clock.time - lastFrame;
-                QVERIFY2(sinceFrame >= Sandpile::DEFAULT_FRAME_NS, qPrintable(QString::number(sinceFrame)));
-                QVERIFY2(sinceFrame <= Sandpile::DEFAULT_FRAME_NS + 4 * STEP, qPrintable(QString::number(sinceFrame)));
+                QVERIFY2(sinceFrame >= Pacer::DEFAULT_FRAME_NS, qPrintable(QString::number(sinceFrame)));
+                QVERIFY2(sinceFrame <= Pacer::DEFAULT_FRAME_NS + 4 * STEP, qPrintable(QString::number(sinceFrame)));
                 lastFrame = *clock.time;
                 ++frames;
             } else {
-                QVERIFY2(took >= Sandpile::SLICE_NS, qPrintable(QString::number(took)));
+                QVERIFY2(took >= Pacer::SLICE_NS, qPrintable(QString::number(took)));
             }
         }
     }
@@ -265,18 +265,18 @@ private slots:
         const qint64 grains = sandpile->model().grainsAdded();
         pressAt(*sandpile, WidgetGeometry::pointOf(int(full)));
         constexpr qint64 MS = 1'000'000;
-        for (qint64 wait : {0LL, (Sandpile::SLOW_SWEEP_MS - 1) * MS}) {
+        for (qint64 wait : {0LL, (Pacer::SLOW_SWEEP_MS - 1) * MS}) {
             *clock.time = wait;
             tick(*sandpile);
             QCOMPARE(sandpile->model().grainsAdded(), grains);   // the sweep waits
         }
-        *clock.time = Sandpile::SLOW_SWEEP_MS * MS;
+        *clock.time = Pacer::SLOW_SWEEP_MS * MS;
         tick(*sandpile);
         QCOMPARE(sandpile->model().grainsAdded(), grains + 1);
         QCOMPARE(sandpile->model().avalancheSize(), 1);
         if (sandpile->model().avalancheInProgress()) {
             const std::int64_t s = sandpile->model().avalancheSize();
-            *clock.time += Sandpile::SLOW_SWEEP_MS * MS - 1;
+            *clock.time += Pacer::SLOW_SWEEP_MS * MS - 1;
             tick(*sandpile);
             QCOMPARE(sandpile->model().avalancheSize(), s);
             *clock.time += 1;
@@ -323,10 +323,10 @@ private slots:
 
         QVERIFY2(tickTimes.size() >= 2, qPrintable(QString::number(tickTimes.size())));
         for (size_t k = 1; k < tickTimes.size(); ++k)
-            QVERIFY2(tickTimes[k] - tickTimes[k - 1] >= (Sandpile::SLOW_SWEEP_MS - 1) * 1'000'000LL,
+            QVERIFY2(tickTimes[k] - tickTimes[k - 1] >= (Pacer::SLOW_SWEEP_MS - 1) * 1'000'000LL,
                      qPrintable(QString::number(tickTimes[k] - tickTimes[k - 1])));
         QVERIFY(handledAt >= postedAt);
-        QVERIFY2(handledAt - postedAt < Sandpile::SLOW_SWEEP_MS / 2 * 1'000'000LL,
+        QVERIFY2(handledAt - postedAt < Pacer::SLOW_SWEEP_MS / 2 * 1'000'000LL,
                  qPrintable(QString::number(handledAt - postedAt)));
         QVERIFY(tickTimes.back() < handledAt);   // paused: no tick after it
         QVERIFY(!sandpile->isTicking());

@@ -157,14 +157,14 @@ private slots:
         fillAll([](int) { return LatticeImage::shadeOfHeight(1); });
         image->present();
         QVERIFY(!image->hasChanges());
-        image->fillSquare(11100, LatticeImage::Burnt);
+        image->fillSquare(WidgetGeometry::CENTRE, LatticeImage::Burnt);
         QVERIFY(image->hasChanges());
-        QVERIFY(allOf(drawn(), image->squareOf(11100), Qt::darkGray));   // painted, not yet presented
+        QVERIFY(allOf(drawn(), image->squareOf(WidgetGeometry::CENTRE), Qt::darkGray));   // painted, not yet presented
         image->present();
         QVERIFY(!image->hasChanges());
         const QImage canvas = drawn();
-        QVERIFY(allOf(canvas, image->squareOf(11100), Qt::yellow));
-        QVERIFY(allOf(canvas, image->squareOf(11099), Qt::darkGray));
+        QVERIFY(allOf(canvas, image->squareOf(WidgetGeometry::CENTRE), Qt::yellow));
+        QVERIFY(allOf(canvas, image->squareOf(WidgetGeometry::CENTRE - 1), Qt::darkGray));
     }
 
     void changedSquaresAreRequestedForRepaintInRowBands()

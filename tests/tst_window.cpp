@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -33,7 +34,7 @@ private slots:
     void init()
     {
         window = std::make_unique<SandpileWindow>();
-        window->setGeometry(0, 50, 1000, 700);
+        window->setGeometry(SandpileWindow::INITIAL_GEOMETRY);
         sandpile().setClock(SteppingClock{});
     }
     void cleanup() { window.reset(); }
@@ -252,6 +253,19 @@ private slots:
         for (int row = 0; row < 5; ++row)
             QVERIFY(hasInk(QRect(850, 468 + 20 * row, 100, 12)));
         QVERIFY(!hasInk(QRect(840, 470, 9, 100)));   // nothing between swatches and texts
+
+        // The title names the lattice's side: the same pixels as the text
+        // drawn alone in the window's font.
+        QImage title(screen.size(), screen.format());
+        title.fill(background);
+        {
+            QPainter painter(&title);
+            painter.setFont(window->font());
+            painter.setPen(window->palette().color(QPalette::WindowText));
+            painter.drawText(820, 440, QStringLiteral("System size L = ") + QString::number(WidgetGeometry::L));
+        }
+        const QRect titleArea(820, 420, 180, 30);
+        QCOMPARE(screen.copy(titleArea), title.copy(titleArea));
     }
 
     void quitEndsTheRunWithStatusZero()

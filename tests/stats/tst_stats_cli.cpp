@@ -1,12 +1,19 @@
-// The real program: help, bad input, and Ctrl-C.
+// The real program: help, bad input, its plots, and Ctrl-C.
+
+#include "plot.h"
+#include "series.h"
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -15,10 +22,12 @@ struct Outcome {
     QByteArray out, err;
 };
 
-Outcome runTool(const QStringList &arguments, const QString &folder)
+Outcome runTool(const QStringList &arguments, const QString &folder,
+               const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess tool;
     tool.setWorkingDirectory(folder);
+    tool.setProcessEnvironment(environment);
     tool.start(SANDPILE_STATS_EXECUTABLE, arguments);
     tool.waitForFinished(120000);
     return {tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1, tool.readAllStandardOutput(),
@@ -55,6 +64,11 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir("empty"));
         QVERIFY(QDir(dir.path()).mkdir("damaged"));
         writeFile(dir.filePath("damaged/summary.csv"), "L,seed\n4,1\n");
+        // Paths that fail only when written to: a symbolic link loop, one
+        // to nothing, a folder where a CSV file goes.
+        QVERIFY(QFile::link("loop", dir.filePath("loop")));
+        QVERIFY(QFile::link("nowhere/x", dir.filePath("dangling.png")));
+        QVERIFY(QDir(dir.path()).mkpath("taken/summary.csv"));
     }
 
     void help()
@@ -102,6 +116,21 @@ private slots:
         row("merge damaged folder", {"--merge", "damaged"}, 1);
         row("merge mixed seeds", {"--merge", "seed1", "seed2", "--csv", "mixed"}, 1, "mixed/summary.csv");
         row("merge a run twice", {"--merge", "seed1", "seed1"}, 1);
+        // Outputs that cannot be written fail before the first grain of
+        // what would be a run of hours.
+        const QString longName(300, 'a');
+        for (const auto &[name, outputs] : std::initializer_list<std::pair<const char *, QStringList>>{
+                 {"csv name too long", {"--csv", longName}},
+                 {"plot name too long", {"--plot", longName + ".png"}},
+                 {"csv through a file", {"--csv", "file/../out"}},
+                 {"csv a link loop", {"--csv", "loop"}},
+                 {"plot in a link loop", {"--plot", "loop/p.png"}},
+                 {"csv a link to nothing", {"--csv", "dangling.png"}},
+                 {"plot a link to nothing", {"--plot", "dangling.png"}},
+                 {"csv and plot the same", {"--csv", "same.png", "--plot", "same.png"}},
+                 {"csv file taken by a folder", {"--csv", "taken"}},
+             })
+            row(name, QStringList{"--size", "4", "--grains", "1000000000000"} + outputs, 1);
     }
 
     void badInput()
@@ -109,25 +138,130 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
         QFETCH(QString, leftAlone);
+        const qsizetype csv = arguments.indexOf("--csv");
+        const bool csvWasThere = csv >= 0 && QFileInfo::exists(dir.filePath(arguments.at(csv + 1)));
         const Outcome outcome = runTool(arguments, dir.path());
         QCOMPARE(outcome.status, status);
         QVERIFY2(outcome.err.startsWith("sandpile-stats: ") && outcome.err.count('\n') == 1, outcome.err);
         QVERIFY2(outcome.out.isEmpty() || status == 1, outcome.out);
         if (!leftAlone.isEmpty())
             QVERIFY(!QFile::exists(dir.filePath(leftAlone)));
-        if (const qsizetype csv = arguments.indexOf("--csv"); csv >= 0)   // no folder left behind
-            QVERIFY(!QFile::exists(dir.filePath(arguments.at(csv + 1))));
+        if (csv >= 0 && !csvWasThere)   // no folder left behind
+            QVERIFY(!QFileInfo::exists(dir.filePath(arguments.at(csv + 1))));
     }
 
-    // One avalanche: every density the same, the axis still a decade.
+    // One avalanche: every density the same, the axis still a decade. The
+    // plot goes into the folder --csv makes.
     void plotOfOnePoint()
     {
-        QCOMPARE(runTool({"--size", "2", "--grains", "1", "--plot", "one.svg"}, dir.path()).status, 0);
-        QFile svg(dir.filePath("one.svg"));
+        QCOMPARE(runTool({"--size", "2", "--grains", "1", "--csv", "one", "--plot", "one/one.svg"}, dir.path()).status,
+                 0);
+        QFile svg(dir.filePath("one/one.svg"));
         QVERIFY(svg.open(QIODevice::ReadOnly));
         const QByteArray text = svg.readAll();
         QVERIFY(text.contains("<polyline"));
         QVERIFY(!text.toLower().contains("nan") && !text.toLower().contains("inf"));
+    }
+
+    void plots()
+    {
+        Series::Settings settings;
+        settings.sides = {32, 48};
+        settings.grains = 20000;
+        settings.threads = 2;
+        const SeriesResult result = Series::run(settings);
+        QTemporaryDir dir;
+
+        const QString png = dir.filePath("p.png");
+        Plot::write(SeriesSummary(result), png.toStdString());
+        const QImage image(png);
+        QCOMPARE(image.size(), QSize(Plot::WIDTH, Plot::HEIGHT));
+        int drawn = 0;   // coloured pixels of the curves inside the frame
+        for (int y = 60; y < Plot::HEIGHT - 80; ++y)
+            for (int x = 100; x < Plot::WIDTH - 40; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                drawn += std::abs(c.red() - c.blue()) > 60 || std::abs(c.green() - c.blue()) > 60;
+            }
+        QVERIFY2(drawn > 500, qPrintable(QString::number(drawn)));
+
+        const QString svg = dir.filePath("p.svg");
+        Plot::write(SeriesSummary(result), svg.toStdString());
+        QFile file(svg);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        int polylines = 0;
+        while (!xml.atEnd())
+            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("polyline"))
+                ++polylines;
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QVERIFY(polylines > 10);
+    }
+
+    // A report or help that cannot be written fails, and a run stops before
+    // it begins: the grains asked for would take hours.
+    void unwritableStdout_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("closed");   // else full
+        for (const bool closed : {false, true}) {
+            const QByteArray how = closed ? "closed" : "full";
+            QTest::newRow("help, " + how) << QStringList{"--help"} << closed;
+            QTest::newRow("run, " + how) << QStringList{"--size", "8", "--grains", "1000000000000"} << closed;
+            QTest::newRow("merge, " + how) << QStringList{"--merge", "seed1"} << closed;
+        }
+    }
+
+    void unwritableStdout()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, closed);
+        QProcess tool;
+        tool.setWorkingDirectory(dir.path());
+        if (closed)
+            tool.setChildProcessModifier([] { ::close(STDOUT_FILENO); });
+        else
+            tool.setStandardOutputFile("/dev/full");
+        tool.start(SANDPILE_STATS_EXECUTABLE, arguments);
+        QVERIFY(tool.waitForFinished(120000));
+        QCOMPARE(tool.exitCode(), 1);
+        const QByteArray error = tool.readAllStandardError();
+        QVERIFY2(error.startsWith("sandpile-stats: ") && error.count('\n') == 1, error);
+    }
+
+    // Under a locale with decimal commas the report and every file read as
+    // under the C locale.
+    void sameBytesUnderAnyLocale()
+    {
+        const QString localedef = QStandardPaths::findExecutable("localedef");
+        if (localedef.isEmpty())
+            QSKIP("no localedef to build a locale with");
+        QTemporaryDir locales;
+        QProcess build;
+        build.start(localedef, {"-i", "de_DE", "-f", "UTF-8", locales.filePath("de_DE.UTF-8")});
+        if (!build.waitForFinished(120000) || build.exitCode() != 0)
+            QSKIP("localedef could not build de_DE.UTF-8");
+        QProcessEnvironment german = QProcessEnvironment::systemEnvironment();
+        german.insert("LOCPATH", locales.path());
+        german.insert("LC_ALL", "de_DE.UTF-8");
+        QProcessEnvironment plain = QProcessEnvironment::systemEnvironment();
+        plain.insert("LC_ALL", "C");
+
+        const QStringList series{"--size", "16", "--size", "32", "--grains", "100000", "--threads", "2"};
+        const Outcome c = runTool(series + QStringList{"--csv", "c", "--plot", "c.svg"}, dir.path(), plain);
+        const Outcome de = runTool(series + QStringList{"--csv", "de", "--plot", "de.svg"}, dir.path(), german);
+        QCOMPARE(c.status, 0);
+        QCOMPARE(de.status, 0);
+        const QRegularExpression decimal(QString::fromUtf8(R"(\d\.\d{3})"));   // "0.957", not "0,957"
+        QVERIFY(decimal.match(QString::fromUtf8(c.out)).hasMatch());
+        QCOMPARE(de.out, c.out);
+        const auto contents = [&](const QString &path) {
+            QFile file(dir.filePath(path));
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
+        };
+        QVERIFY(decimal.match(QString::fromUtf8(contents("c.svg"))).hasMatch());
+        QCOMPARE(contents("de.svg"), contents("c.svg"));
+        for (const QString &name : QDir(dir.filePath("c")).entryList(QDir::Files))
+            QCOMPARE(contents("de/" + name), contents("c/" + name));
     }
 
     void mergesItsOwnFolders()
@@ -163,5 +297,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStatsCli)
+QTEST_MAIN(TestStatsCli)
 #include "tst_stats_cli.moc"

@@ -1,19 +1,16 @@
 // Series of runs: the window's avalanches, determinism whatever the threads,
-// merging, and the files written.
+// merging, and the CSV files written.
 
 #include "csvfolder.h"
 #include "measurer.h"
-#include "plot.h"
 #include "report.h"
 #include "series.h"
 #include "sidesummary.h"
 #include "engine/graindriver.h"
 #include "../support/reference.h"
 
-#include <QImage>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <dlfcn.h>
@@ -479,39 +476,7 @@ private slots:
         QCOMPARE(bins.back().high, std::numeric_limits<std::int64_t>::max());
         QCOMPARE(bins.back().count, std::uint64_t(1));
     }
-
-    void plots()
-    {
-        Series::Settings settings = smallSeries(0, 1, 2);
-        settings.sides = {32, 48};
-        const SeriesResult result = Series::run(settings);
-        QTemporaryDir dir;
-
-        const QString png = dir.filePath("p.png");
-        Plot::write(SeriesSummary(result), png.toStdString());
-        const QImage image(png);
-        QCOMPARE(image.size(), QSize(Plot::WIDTH, Plot::HEIGHT));
-        int drawn = 0;   // coloured pixels of the curves inside the frame
-        for (int y = 60; y < Plot::HEIGHT - 80; ++y)
-            for (int x = 100; x < Plot::WIDTH - 40; ++x) {
-                const QColor c = image.pixelColor(x, y);
-                drawn += std::abs(c.red() - c.blue()) > 60 || std::abs(c.green() - c.blue()) > 60;
-            }
-        QVERIFY2(drawn > 500, qPrintable(QString::number(drawn)));
-
-        const QString svg = dir.filePath("p.svg");
-        Plot::write(SeriesSummary(result), svg.toStdString());
-        QFile file(svg);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QXmlStreamReader xml(&file);
-        int polylines = 0;
-        while (!xml.atEnd())
-            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("polyline"))
-                ++polylines;
-        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-        QVERIFY(polylines > 10);
-    }
 };
 
-QTEST_MAIN(TestStatsSeries)
+QTEST_GUILESS_MAIN(TestStatsSeries)
 #include "tst_stats_series.moc"

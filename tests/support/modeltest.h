@@ -127,7 +127,7 @@ struct Program
 {
     SandpileModel model;
     GrainDriver driver{model};
-    explicit Program(int side = 149) : model(side) { driver.reinitialise(); }
+    explicit Program(int side = Lattice::WINDOW_SIDE) : model(side) { driver.reinitialise(); }
     GrainDriver::Tick tick()
     {
         SandpileObserver none;

@@ -17,11 +17,14 @@
 #include <memory>
 #include <vector>
 
+// The widget's geometry as a user sees it, checked against its constants.
 namespace WidgetGeometry {
 constexpr int LATTICE_X = 200;   // the picture's left edge in the widget
 constexpr int CELL = 4;
-constexpr int L = 149;
+constexpr int L = Sandpile::SIDE;
 constexpr int N = L * L;
+static_assert(Sandpile::LATTICE_ORIGIN == QPoint(LATTICE_X, 0));
+static_assert(LatticeImage::CELL == CELL);
 
 // The picture in widget coordinates.
 inline QRect picture() { return QRect(LATTICE_X, 0, L * CELL, L * CELL); }

@@ -2,6 +2,11 @@
 // user would: xdotool for the mouse and the window, screenshots for what
 // the screen shows.
 
+#include "app/sandpilewindow.h"
+#include "engine/lattice.h"
+#include "sandpile/latticeimage.h"
+#include "sandpile/sandpile.h"
+
 #include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
@@ -9,7 +14,21 @@
 
 namespace {
 
+// The program's geometry as seen from outside, checked against its own
+// constants when compiled; nothing of the program is linked.
 constexpr QPoint WINDOW_AT(0, 50);   // where the program places its window
+constexpr QSize WINDOW_SIZE(1000, 700);
+constexpr QPoint LATTICE_IN_WINDOW(200, 50);   // the picture's top-left corner
+constexpr int CELL = 4;                        // the side of a site's square
+constexpr int L = Lattice::WINDOW_SIDE;
+constexpr int N = L * L;
+constexpr int CENTRE = (L / 2) * L + L / 2;
+static_assert(WINDOW_AT == SandpileWindow::INITIAL_GEOMETRY.topLeft());
+static_assert(WINDOW_SIZE == SandpileWindow::INITIAL_GEOMETRY.size());
+static_assert(LATTICE_IN_WINDOW == SandpileWindow::SANDPILE_GEOMETRY.topLeft() + Sandpile::LATTICE_ORIGIN);
+static_assert(CELL == LatticeImage::CELL);
+static_assert(L == Sandpile::SIDE);
+
 const QString TITLE = QStringLiteral("BTW model on a square lattice");
 
 // A point of the window in screen coordinates.
@@ -21,10 +40,10 @@ QPoint onScreen(int x, int y)
 // The centre of a site's square on the screen.
 QPoint siteOnScreen(int site)
 {
-    return onScreen(0, 50) + QPoint(200 + (site % 149) * 4 + 2, (site / 149) * 4 + 2);
+    return WINDOW_AT + LATTICE_IN_WINDOW + QPoint(site % L * CELL + CELL / 2, site / L * CELL + CELL / 2);
 }
 
-const QRect LATTICE_ON_SCREEN(onScreen(200, 50), QSize(596, 596));
+const QRect LATTICE_ON_SCREEN(WINDOW_AT + LATTICE_IN_WINDOW, QSize(L * CELL, L * CELL));
 const QPoint MODE_COMBO = onScreen(900, 295);
 const QPoint DISPLAY_BUTTON = onScreen(900, 77);
 const QPoint REINITIALISE_BUTTON = onScreen(900, 142);
@@ -102,7 +121,7 @@ class X11Test : public QObject
     // Whether every square of the lattice shows a height's colour.
     static bool showsHeightsEverywhere(const QImage &screen)
     {
-        for (int site = 0; site < 149 * 149; ++site)
+        for (int site = 0; site < N; ++site)
             if (heightShown(screen, site) == int(std::size(HEIGHT_COLOURS)))
                 return false;
         return true;
@@ -111,7 +130,7 @@ class X11Test : public QObject
     int yellowSquares(const QImage &screen)
     {
         int count = 0;
-        for (int site = 0; site < 149 * 149; ++site)
+        for (int site = 0; site < N; ++site)
             count += screen.pixelColor(siteOnScreen(site)) == QColor(Qt::yellow);
         return count;
     }
@@ -119,7 +138,7 @@ class X11Test : public QObject
     static int changedSquares(const QImage &before, const QImage &after)
     {
         int changed = 0;
-        for (int site = 0; site < 149 * 149; ++site)
+        for (int site = 0; site < N; ++site)
             changed += before.pixelColor(siteOnScreen(site)) != after.pixelColor(siteOnScreen(site));
         return changed;
     }
@@ -193,8 +212,10 @@ private slots:
         startProgram();
         const QString geometry = QString::fromLatin1(
             run(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", windowId()}));
-        QVERIFY2(geometry.contains("X=0\n") && geometry.contains("Y=50\n"), qPrintable(geometry));
-        QVERIFY2(geometry.contains("WIDTH=1000\n") && geometry.contains("HEIGHT=700\n"), qPrintable(geometry));
+        QVERIFY2(geometry.contains(QStringLiteral("X=%1\n").arg(WINDOW_AT.x()))
+                     && geometry.contains(QStringLiteral("Y=%1\n").arg(WINDOW_AT.y())), qPrintable(geometry));
+        QVERIFY2(geometry.contains(QStringLiteral("WIDTH=%1\n").arg(WINDOW_SIZE.width()))
+                     && geometry.contains(QStringLiteral("HEIGHT=%1\n").arg(WINDOW_SIZE.height())), qPrintable(geometry));
         QCOMPARE(QString::fromLatin1(run(QStringLiteral("xdotool"), {"getwindowname", windowId()})).trimmed(),
                  TITLE);
         quitWithTheButton();
@@ -211,7 +232,7 @@ private slots:
         // Every square of the lattice is drawn in one colour of the scheme,
         // and the pile has sites of every stable height.
         int seen[5] = {};
-        for (int site = 0; site < 149 * 149; ++site) {
+        for (int site = 0; site < N; ++site) {
             const QPoint centre = siteOnScreen(site);
             const QColor colour = screen.pixelColor(centre);
             QCOMPARE(screen.pixelColor(centre - QPoint(2, 2)), colour);
@@ -241,7 +262,7 @@ private slots:
 
         // A site near the centre that can take a grain without toppling.
         QImage before = screenshot();
-        int site = 11100;
+        int site = CENTRE;
         while (heightShown(before, site) >= 3)
             ++site;
         const int height = heightShown(before, site);
@@ -253,7 +274,7 @@ private slots:
         const QImage after = screenWhen([&](const QImage &screen) { return heightShown(screen, site) != height; });
         QCOMPARE(heightShown(after, site), height + 1);
         int changedSquares = 0;
-        for (int i = 0; i < 149 * 149; ++i)
+        for (int i = 0; i < N; ++i)
             changedSquares += heightShown(after, i) != heightShown(before, i);
         QCOMPARE(changedSquares, 1);
         quitWithTheButton();
@@ -269,7 +290,7 @@ private slots:
         // either a burnt site or a height.
         const QImage burnt = screenWhen([&](const QImage &screen) { return yellowSquares(screen) > 0; });
         QVERIFY(yellowSquares(burnt) > 0);
-        for (int site = 0; site < 149 * 149; ++site)
+        for (int site = 0; site < N; ++site)
             QVERIFY(heightShown(burnt, site) < 5 || burnt.pixelColor(siteOnScreen(site)) == QColor(Qt::yellow));
 
         QProcess cover;
@@ -285,7 +306,7 @@ private slots:
         QTest::qWait(300);   // a while in which no yellow may come back
         const QImage released = screenshot();
         QCOMPARE(yellowSquares(released), 0);
-        for (int site = 0; site < 149 * 149; ++site)
+        for (int site = 0; site < N; ++site)
             QVERIFY(heightShown(released, site) < 5);
         quitWithTheButton();
     }
@@ -350,19 +371,19 @@ private slots:
         choose(SPEED_COMBO, QStringLiteral("pause"));
         choose(MODE_COMBO, style);
         const QImage flat = screenWhen([&](const QImage &screen) { return heightShown(screen, 0) == flatHeight; });
-        for (int site = 0; site < 149 * 149; ++site)
+        for (int site = 0; site < N; ++site)
             QCOMPARE(heightShown(flat, site), flatHeight);
 
         choose(SPEED_COMBO, QStringLiteral("slow"));
         QTest::qWait(1000);
         choose(SPEED_COMBO, QStringLiteral("pause"));
         const QImage screen = screenshot();
-        for (int corner : {0, 148, 22052, 22200})
+        for (int corner : {0, L - 1, N - L, N - 1})
             QCOMPARE(heightShown(screen, corner), flatHeight);
         int patterned = 0;
-        for (int row = 64; row <= 84; ++row)
-            for (int column = 64; column <= 84; ++column)
-                patterned += heightShown(screen, row * 149 + column) != flatHeight;
+        for (int row = L / 2 - 10; row <= L / 2 + 10; ++row)
+            for (int column = L / 2 - 10; column <= L / 2 + 10; ++column)
+                patterned += heightShown(screen, row * L + column) != flatHeight;
         QVERIFY(patterned >= 4);   // the centre has toppled onto its neighbours
         QCOMPARE(litSegmentPixels(screen, GRAINS_READOUT), 0);
         quitWithTheButton();
@@ -376,10 +397,10 @@ private slots:
         const QImage before = screenshot();
         QVERIFY(litSegmentPixels(before, GRAINS_READOUT) > 0);
         click(REINITIALISE_BUTTON);
-        const QImage after = screenWhen([&](const QImage &screen) { return changedSquares(before, screen) > 149 * 149 / 2; });
-        QVERIFY(changedSquares(before, after) > 149 * 149 / 2);
+        const QImage after = screenWhen([&](const QImage &screen) { return changedSquares(before, screen) > N / 2; });
+        QVERIFY(changedSquares(before, after) > N / 2);
         int seen[5] = {};
-        for (int site = 0; site < 149 * 149; ++site)
+        for (int site = 0; site < N; ++site)
             ++seen[std::min(heightShown(after, site), 4)];
         QCOMPARE(seen[4], 0);
         for (int height = 0; height < 4; ++height)
