@@ -163,10 +163,12 @@ private slots:
         QVERIFY(!text.toLower().contains("nan") && !text.toLower().contains("inf"));
     }
 
+    // Three sides: the distributions, then sigma(q) and the collapse below,
+    // each panel with its curves.
     void plots()
     {
         Series::Settings settings;
-        settings.sides = {32, 48};
+        settings.sides = {16, 32, 48};
         settings.grains = 20000;
         settings.threads = 2;
         const SeriesResult result = Series::run(settings);
@@ -175,14 +177,17 @@ private slots:
         const QString png = dir.filePath("p.png");
         Plot::write(SeriesSummary(result), png.toStdString());
         const QImage image(png);
-        QCOMPARE(image.size(), QSize(Plot::WIDTH, Plot::HEIGHT));
-        int drawn = 0;   // coloured pixels of the curves inside the frame
-        for (int y = 60; y < Plot::HEIGHT - 80; ++y)
-            for (int x = 100; x < Plot::WIDTH - 40; ++x) {
-                const QColor c = image.pixelColor(x, y);
-                drawn += std::abs(c.red() - c.blue()) > 60 || std::abs(c.green() - c.blue()) > 60;
-            }
-        QVERIFY2(drawn > 500, qPrintable(QString::number(drawn)));
+        constexpr int PANELS = 1 + Plot::SCALING_PANELS;
+        QCOMPARE(image.size(), QSize(Plot::WIDTH, PANELS * Plot::HEIGHT));
+        for (int panel = 0; panel < PANELS; ++panel) {
+            int drawn = 0;   // coloured pixels of the curves inside the frame
+            for (int y = 60; y < Plot::HEIGHT - 80; ++y)
+                for (int x = 100; x < Plot::WIDTH - 40; ++x) {
+                    const QColor c = image.pixelColor(x, panel * Plot::HEIGHT + y);
+                    drawn += std::abs(c.red() - c.blue()) > 60 || std::abs(c.green() - c.blue()) > 60;
+                }
+            QVERIFY2(drawn > 500, qPrintable(QString("panel %1: %2").arg(panel).arg(drawn)));
+        }
 
         const QString svg = dir.filePath("p.svg");
         Plot::write(SeriesSummary(result), svg.toStdString());
@@ -246,7 +251,7 @@ private slots:
         QProcessEnvironment plain = QProcessEnvironment::systemEnvironment();
         plain.insert("LC_ALL", "C");
 
-        const QStringList series{"--size", "16", "--size", "32", "--grains", "100000", "--threads", "2"};
+        const QStringList series{"--size", "8", "--size", "16", "--size", "32", "--grains", "100000", "--threads", "2"};
         const Outcome c = runTool(series + QStringList{"--csv", "c", "--plot", "c.svg"}, dir.path(), plain);
         const Outcome de = runTool(series + QStringList{"--csv", "de", "--plot", "de.svg"}, dir.path(), german);
         QCOMPARE(c.status, 0);
