@@ -104,8 +104,7 @@ std::string scalingBlock(const SeriesSummary &summary)
     std::string sides;
     for (const SideSummary &side : summary.sides)
         sides += (sides.empty() ? "" : ", ") + std::to_string(side.side);
-    std::string text = cformat("\nMoments over L = %s: <x^q> ~ L^sigma(q), and sigma(q) = D (q + 1 - tau) "
-                               "fitted over q >= %.0f\n",
+    std::string text = cformat("\nMoments over L = %s: <x^q> ~ L^sigma(q), sigma(q) = D (q + 1 - tau) for q >= %.0f\n",
                                sides.c_str(), MomentScaling::order(MomentScaling::FIRST_LINEAR_ORDER));
     std::string header = cformat("  %-22s", "x");
     for (int o = 0; o < Tally::OBSERVABLES; ++o)
