@@ -351,6 +351,29 @@ private slots:
         QCOMPARE(everything(CsvFolder::read(dir.path().toStdString())), everything(result));
     }
 
+    // Power sums at the edges of the doubles come back from raw_L*.csv to
+    // the bit, so that a merge rebuilds the moments' errors exactly.
+    void powerSumsReadBackToTheBit()
+    {
+        SeriesResult result;
+        result.grainsPerRun = 1;
+        result.sides.push_back({2, 0, {}});
+        Tally &tally = result.sides[0].tally;
+        Tally::Block block{1, 1, 1, {}};
+        block.powers[Tally::Size] = {0.1, 1.0 / 3, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+                                     9007199254740993.0, 0, 123456789.123456789};
+        block.powers[Tally::Area].fill(std::nextafter(1.0, 2.0));
+        block.powers[Tally::Duration].fill(std::nextafter(1e20, 0.0));
+        tally.runs.push_back({0, false, {block}});
+        tally.size.add(1);
+        tally.area.add(1);
+        tally.duration.add(1);
+        tally.heights[3] = 4;   // the one pile of 2 x 2 sites sampled after the grain
+        QTemporaryDir dir;
+        CsvFolder::write(SeriesSummary(result), dir.path().toStdString());
+        QVERIFY(CsvFolder::read(dir.path().toStdString()).sides[0].tally == tally);
+    }
+
     // Folders no run of the tool can have written, each refused with one
     // line: impossible values, totals that overflow or disagree.
     void refusesImpossibleFolders_data()
