@@ -64,6 +64,14 @@ QString fixed3(double value)
     return QString::number(value, 'f', 3);
 }
 
+// "1.234 ± 0.005", without the error when there is none.
+QString estimateText(const MomentScaling::Estimate &e)
+{
+    if (!std::isfinite(e.value))
+        return "n/a";
+    return fixed3(e.value) + (std::isfinite(e.error) ? " ± " + fixed3(e.error) : QString());
+}
+
 void line(QPainter &painter, const QPolygonF &points, QRgb colour, double width, bool dashed = false)
 {
     QPen pen{QColor(colour)};
@@ -121,19 +129,21 @@ Axis decades(double low, double high)
     return axis;
 }
 
-// 0..high in steps of 1, 2 or 5 times a power of ten, at most ten of them.
-Axis linear(double high)
+// low..high (low <= 0 < high) widened to steps of 1, 2 or 5 times a power
+// of ten, at most ten of them.
+Axis linear(double low, double high)
 {
     Axis axis;
     axis.logarithmic = false;
-    axis.high = high > 0 ? high : 1;
-    const double unit = std::pow(10.0, std::floor(std::log10(axis.high / 10)));
+    const double span = high - low;
+    const double unit = std::pow(10.0, std::floor(std::log10(span / 10)));
     for (double factor : {1.0, 2.0, 5.0, 10.0}) {
         axis.step = factor * unit;
-        if (axis.high / axis.step <= 10)
+        if (std::ceil(high / axis.step - 1e-9) - std::floor(low / axis.step + 1e-9) <= 10)
             break;
     }
-    axis.high = std::ceil(axis.high / axis.step - 1e-9) * axis.step;
+    axis.low = std::floor(low / axis.step + 1e-9) * axis.step;
+    axis.high = std::ceil(high / axis.step - 1e-9) * axis.step;
     return axis;
 }
 
@@ -246,12 +256,17 @@ void drawDistributions(const SeriesSummary &summary, QPainter &painter)
 // D q + D (1 - tau) fitted over q >= 2, dashed below.
 void drawSigma(const SeriesSummary &summary, QPainter &painter)
 {
-    double top = 0;
+    // From 0, or below it on a series too short to show the scaling.
+    double bottom = 0, top = 1;
     for (const MomentScaling &scaling : summary.scaling)
         for (const MomentScaling::Estimate &sigma : scaling.sigma)
-            if (std::isfinite(sigma.value))
-                top = std::max(top, sigma.value + (std::isfinite(sigma.error) ? sigma.error : 0));
-    const Axes axes{linear(MomentScaling::order(MomentScaling::ORDERS - 1) + MomentScaling::ORDER_STEP), linear(top)};
+            if (std::isfinite(sigma.value)) {
+                const double error = std::isfinite(sigma.error) ? sigma.error : 0;
+                bottom = std::min(bottom, sigma.value - error);
+                top = std::max(top, sigma.value + error);
+            }
+    const Axes axes{linear(0, MomentScaling::order(MomentScaling::ORDERS - 1) + MomentScaling::ORDER_STEP),
+                    linear(bottom, top)};
     drawAxes(painter, axes, "order q", "σ(q), where ⟨x^q⟩ ~ L^σ(q)",
              "Moments against the lattice side, L = " + [&] {
                  QStringList sides;
@@ -282,8 +297,7 @@ void drawSigma(const SeriesSummary &summary, QPainter &painter)
             const auto at = [&](double x) { return axes.map({x, d * x + b}); };
             line(painter, {at(MomentScaling::order(0)), at(straight)}, colour, 1, true);
             line(painter, {at(straight), at(MomentScaling::order(MomentScaling::ORDERS - 1))}, colour, 1.5);
-            label += ": D = " + fixed3(d) + " ± " + fixed3(scaling.dimension.error) + ", τ = "
-                     + fixed3(scaling.tau.value) + " ± " + fixed3(scaling.tau.error);
+            label += ": D = " + estimateText(scaling.dimension) + ", τ = " + estimateText(scaling.tau);
         }
         // The legend, top left, where sigma(q) rising to the right leaves room.
         legendRow(painter, {LEFT + 15, TOP + 22 + 20 * double(o)}, colour, label);
@@ -328,8 +342,7 @@ void drawCollapse(const SeriesSummary &summary, QPainter &painter)
         legendRow(painter, {LEFT + 15, y}, colour, "L = " + QString::number(summary.result.sides[c].side));
     }
     text(painter, {LEFT + 15, BOTTOM - 15},
-         scaling.valid ? "τ = " + fixed3(tau) + " ± " + fixed3(scaling.tau.error) + ", D = " + fixed3(d) + " ± "
-                             + fixed3(scaling.dimension.error)
+         scaling.valid ? "τ = " + estimateText(scaling.tau) + ", D = " + estimateText(scaling.dimension)
                        : QString("no τ and D: a side has no avalanche"),
          Qt::AlignLeft);
 }

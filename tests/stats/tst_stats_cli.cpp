@@ -150,11 +150,15 @@ private slots:
             QVERIFY(!QFileInfo::exists(dir.filePath(arguments.at(csv + 1))));
     }
 
-    // One avalanche: every density the same, the axis still a decade. The
-    // plot goes into the folder --csv makes.
+    // One avalanche per side: every density the same, the axis still a
+    // decade, and scaling panels from moments without errors. The plot goes
+    // into the folder --csv makes.
     void plotOfOnePoint()
     {
-        QCOMPARE(runTool({"--size", "2", "--grains", "1", "--csv", "one", "--plot", "one/one.svg"}, dir.path()).status,
+        QCOMPARE(runTool({"--size", "2", "--size", "3", "--size", "4", "--grains", "1", "--csv", "one", "--plot",
+                          "one/one.svg"},
+                         dir.path())
+                     .status,
                  0);
         QFile svg(dir.filePath("one/one.svg"));
         QVERIFY(svg.open(QIODevice::ReadOnly));
