@@ -12,6 +12,7 @@
 #include "engine/random.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +27,22 @@ namespace {
 
 const char *const DISTRIBUTION_HEADER = "bin_low,bin_high,count,density";
 const char *const RAW_HEADER = "record,run,key,value";
+const char *const MOMENTS_HEADER = "L,observable,q,moment,error";
+const char *const SCALING_HEADER = "observable,quantity,q,value,error";
+
+// The keys of a block's "block_sum" rows, in the order written: its
+// avalanches, then each observable's power sums by order.
+const std::vector<std::string> &blockSumKeys()
+{
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> k{"avalanches"};
+        for (const char *name : Tally::OBSERVABLE_NAMES)
+            for (int q = 0; q < MomentScaling::ORDERS; ++q)
+                k.push_back(cformat("%s^%g", name, MomentScaling::order(q)));
+        return k;
+    }();
+    return keys;
+}
 
 std::string real(double value)
 {
@@ -121,8 +138,8 @@ const std::vector<Column> &summaryColumns()
                                             {"duration", &SideSummary::durationFit}}) {
             const std::string name = quantity;
             constexpr double NONE = std::numeric_limits<double>::quiet_NaN();   // an empty field
-            figure("tau_" + name, [fit](const SummaryRow &row) { return (row.side.*fit).valid ? (row.side.*fit).tau : NONE; });
-            figure("tau_" + name + "_se",
+            figure("tau_eff_" + name, [fit](const SummaryRow &row) { return (row.side.*fit).valid ? (row.side.*fit).tau : NONE; });
+            figure("tau_eff_" + name + "_se",
                    [fit](const SummaryRow &row) { return (row.side.*fit).valid ? (row.side.*fit).error : NONE; });
             checked(name + "_xmin", [fit](const SummaryRow &row) { return std::to_string((row.side.*fit).xmin); });
             checked(name + "_xmax", [fit](const SummaryRow &row) { return std::to_string((row.side.*fit).xmax); });
@@ -184,6 +201,9 @@ std::vector<std::size_t> columnPlaces(const std::string &header, const std::stri
     std::vector<std::size_t> places;
     for (const Column &column : summaryColumns()) {
         const auto at = std::find(names.begin(), names.end(), column.name);
+        if (at == names.end() && std::find(names.begin(), names.end(), "tau_size") != names.end())
+            throw std::runtime_error(path + ": written by an earlier sandpile-stats, whose raw files lack the "
+                                            "blocks' moment sums: measure the series again");
         if (at == names.end())
             throw std::runtime_error(path + ": no column " + column.name);
         if (std::find(at + 1, names.end(), column.name) != names.end())
@@ -207,14 +227,33 @@ std::int64_t whole(const std::string &text, const std::string &path)
     return value;
 }
 
+// A power sum as written: %.17g, read back to the same bits.
+double sumValue(const std::string &text, const std::string &path)
+{
+    double value = 0;
+    const char *end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end)
+        throw std::runtime_error(path + ": '" + text + "' is not a number");
+    return value;
+}
+
 Tally readRaw(const std::string &path, const std::string &folder)
 {
     Tally tally;
+    const std::vector<std::string> &sumKeys = blockSumKeys();
+    std::size_t sumsRead = sumKeys.size();   // of the last block: none is missing before the first
+    const auto blockComplete = [&] {
+        if (sumsRead != sumKeys.size())
+            throw std::runtime_error(path + ": a block without its " + sumKeys[sumsRead] + " sum");
+    };
     for (const std::string &line : readRows(path, RAW_HEADER, folder)) {
         const std::vector<std::string> f = split(line);
         if (f.size() != 4)
             throw std::runtime_error(path + ": malformed line '" + line + "'");
         const std::string &record = f[0];
+        if (record != "block_sum")
+            blockComplete();
         if (record == "run") {
             const std::int64_t index = whole(f[1], path);
             if (!tally.runs.empty() && index <= tally.runs.back().index)
@@ -224,6 +263,19 @@ Tally readRaw(const std::string &path, const std::string &folder)
             if (tally.runs.empty() || whole(f[1], path) != tally.runs.back().index)
                 throw std::runtime_error(path + ": a block outside its run");
             tally.runs.back().blocks.push_back({whole(f[2], path), whole(f[3], path)});
+            sumsRead = 0;
+        } else if (record == "block_sum") {
+            if (tally.runs.empty() || tally.runs.back().blocks.empty() || whole(f[1], path) != tally.runs.back().index
+                || sumsRead == sumKeys.size() || f[2] != sumKeys[sumsRead])
+                throw std::runtime_error(path + ": a block sum out of place: '" + line + "'");
+            Tally::Block &block = tally.runs.back().blocks.back();
+            if (sumsRead == 0) {
+                block.avalanches = whole(f[3], path);
+            } else {
+                const std::size_t k = sumsRead - 1;
+                block.powers[k / MomentScaling::ORDERS][k % MomentScaling::ORDERS] = sumValue(f[3], path);
+            }
+            ++sumsRead;
         } else if (record == "size" || record == "area" || record == "duration") {
             Histogram &histogram = record == "size" ? tally.size : record == "area" ? tally.area : tally.duration;
             histogram.add(whole(f[2], path), std::uint64_t(whole(f[3], path)));
@@ -236,6 +288,7 @@ Tally readRaw(const std::string &path, const std::string &folder)
             throw std::runtime_error(path + ": unknown record '" + record + "'");
         }
     }
+    blockComplete();
     return tally;
 }
 
@@ -274,9 +327,17 @@ std::string rawCsv(const Tally &tally)
     std::string text = std::string(RAW_HEADER) + "\n";
     for (const Tally::Run &run : tally.runs) {
         text += "run," + std::to_string(run.index) + ",interrupted," + (run.interrupted ? "1" : "0") + "\n";
-        for (const Tally::Block &block : run.blocks)
-            text += "block," + std::to_string(run.index) + "," + std::to_string(block.grains) + ","
-                    + std::to_string(block.topplings) + "\n";
+        const std::string index = std::to_string(run.index);
+        for (const Tally::Block &block : run.blocks) {
+            text += "block," + index + "," + std::to_string(block.grains) + "," + std::to_string(block.topplings)
+                    + "\n";
+            const std::vector<std::string> &keys = blockSumKeys();
+            text += "block_sum," + index + "," + keys[0] + "," + std::to_string(block.avalanches) + "\n";
+            for (std::size_t k = 1; k < keys.size(); ++k)
+                text += "block_sum," + index + "," + keys[k] + ","
+                        + cformat("%.17g", block.powers[(k - 1) / MomentScaling::ORDERS][(k - 1) % MomentScaling::ORDERS])
+                        + "\n";
+        }
     }
     const auto histogram = [&text](const char *name, const Histogram &h) {
         h.forEach([&](std::int64_t value, std::uint64_t count) {
@@ -291,6 +352,42 @@ std::string rawCsv(const Tally &tally)
     return text;
 }
 
+std::string momentsCsv(const SeriesSummary &summary)
+{
+    std::string text = std::string(MOMENTS_HEADER) + "\n";
+    for (const SideSummary &side : summary.sides)
+        for (int o = 0; o < Tally::OBSERVABLES; ++o)
+            for (int k = 0; k < MomentScaling::ORDERS; ++k) {
+                const MomentScaling::Estimate &m = side.moments[std::size_t(o)][std::size_t(k)];
+                text += cformat("%d,%s,%g,", side.side, Tally::OBSERVABLE_NAMES[o], MomentScaling::order(k))
+                        + real(m.value) + "," + real(m.error) + "\n";
+            }
+    return text;
+}
+
+std::string scalingCsv(const SeriesSummary &summary)
+{
+    std::string text = std::string(SCALING_HEADER) + "\n";
+    if (!summary.scaled)
+        return text;
+    const auto row = [&text](const char *observable, const char *quantity, const std::string &q,
+                             const MomentScaling::Estimate &e) {
+        text += std::string(observable) + "," + quantity + "," + q + "," + real(e.value) + "," + real(e.error) + "\n";
+    };
+    for (int o = 0; o < Tally::OBSERVABLES; ++o) {
+        const MomentScaling &scaling = summary.scaling[std::size_t(o)];
+        const char *name = Tally::OBSERVABLE_NAMES[o];
+        for (int k = 0; k < MomentScaling::ORDERS; ++k)
+            row(name, "sigma", cformat("%g", MomentScaling::order(k)), scaling.sigma[std::size_t(k)]);
+        row(name, "D", "", scaling.dimension);
+        row(name, "tau", "", scaling.tau);
+    }
+    const double none = std::numeric_limits<double>::quiet_NaN();   // an empty field
+    row(Tally::OBSERVABLE_NAMES[Tally::Size], "sigma_per_grain", "1", summary.topplingsSlope);
+    row(Tally::OBSERVABLE_NAMES[Tally::Size], "sigma_per_grain_exact", "1", {summary.exactTopplingsSlope, none});
+    return text;
+}
+
 void write(const SeriesSummary &summary, const std::string &folder)
 {
     const SeriesResult &result = summary.result;
@@ -301,6 +398,8 @@ void write(const SeriesSummary &summary, const std::string &folder)
     // summary.csv goes last: --merge reads only a folder that has it.
     AtomicFiles files;
     files.addMarker((std::filesystem::path(folder) / "summary.csv").string(), summaryCsv(summary));
+    files.add((std::filesystem::path(folder) / "moments.csv").string(), momentsCsv(summary));
+    files.add((std::filesystem::path(folder) / "scaling.csv").string(), scalingCsv(summary));
     for (const SeriesResult::Side &side : result.sides) {
         files.add(sidePath(folder, "size", side.side), distributionCsv(side.tally.size));
         files.add(sidePath(folder, "area", side.side), distributionCsv(side.tally.area));

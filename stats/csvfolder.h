@@ -13,9 +13,28 @@
 //   raw_L<L>.csv                the exact tally: record,run,key,value with
 //                               rows "run,k,interrupted,0|1", "block,k,G,T"
 //                               (a block of G grains that made T topplings,
-//                               in order), and "size|area|duration|height,,x,n"
-//                               (n avalanches or sampled sites with value x).
-// Any failure throws std::runtime_error with a one-line message.
+//                               in order), each followed by its sums
+//                               "block_sum,k,avalanches,n" and
+//                               "block_sum,k,<observable>^<q>,S" (the sum of
+//                               x^q over its avalanches, %.17g so that it
+//                               reads back to the same bits), and
+//                               "size|area|duration|height,,x,n" (n
+//                               avalanches or sampled sites with value x);
+//   moments.csv                 L,observable,q,moment,error: <x^q> of every
+//                               side, observable (size, area, duration) and
+//                               order q = 0.5..4, with its standard error;
+//   scaling.csv                 observable,quantity,q,value,error: one row per
+//                               estimate, quantity "sigma" (the exponent of
+//                               <x^q> ~ L^sigma, for each q), "D" and "tau"
+//                               (q empty), and for size "sigma_per_grain"
+//                               and "sigma_per_grain_exact" (q = 1, the slope
+//                               of topplings per grain against L, measured
+//                               and exact, the latter without error); only
+//                               the header with fewer than
+//                               MomentScaling::MIN_SIDES sides.
+// Every file but the raw ones is remade from those, so --merge rebuilds the
+// folder exactly. Any failure throws std::runtime_error with a one-line
+// message.
 namespace CsvFolder {
 
 void write(const SeriesSummary &summary, const std::string &folder);
@@ -25,9 +44,11 @@ SeriesResult read(const std::string &folder);
 // that do not overlap) as one.
 SeriesResult merge(const std::vector<std::string> &folders);
 
-// The files write() makes for one side.
+// The files write() makes.
 std::string summaryCsv(const SeriesSummary &summary);
 std::string distributionCsv(const Histogram &histogram);
 std::string rawCsv(const Tally &tally);
+std::string momentsCsv(const SeriesSummary &summary);
+std::string scalingCsv(const SeriesSummary &summary);
 
 } // namespace CsvFolder

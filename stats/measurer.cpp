@@ -19,10 +19,8 @@ void pairUp(std::vector<Tally::Block> &blocks)
     const std::size_t half = (blocks.size() + 1) / 2;
     for (std::size_t i = 0; i < half; ++i) {
         Tally::Block joined = blocks[2 * i];
-        if (2 * i + 1 < blocks.size()) {
-            joined.grains += blocks[2 * i + 1].grains;
-            joined.topplings += blocks[2 * i + 1].topplings;
-        }
+        if (2 * i + 1 < blocks.size())
+            joined.add(blocks[2 * i + 1]);
         blocks[i] = joined;
     }
     blocks.resize(half);
@@ -119,6 +117,14 @@ Tally Measurer::measure(std::int64_t run) const
         Tally::Block &block = record.blocks[std::size_t(index)];
         block.grains += dropped;
         block.topplings += size;
+        ++block.avalanches;
+        std::int64_t observed[Tally::OBSERVABLES];
+        observed[Tally::Size] = size;
+        observed[Tally::Area] = piece.area;
+        observed[Tally::Duration] = piece.duration;
+        for (int o = 0; o < Tally::OBSERVABLES; ++o)
+            for (int k = 0; k < MomentScaling::ORDERS; ++k)
+                block.powers[std::size_t(o)][std::size_t(k)] += MomentScaling::power(observed[o], k);
         tally.size.add(size);
         tally.area.add(piece.area);
         tally.duration.add(piece.duration);

@@ -45,6 +45,23 @@ Line fitLine(const std::vector<double> &x, const std::vector<double> &y, const s
 
 } // namespace
 
+MomentScaling::Estimate MomentScaling::logSlope(const std::vector<int> &sides, const std::vector<Estimate> &values)
+{
+    if (sides.size() != values.size())
+        return {NOT_AVAILABLE, NOT_AVAILABLE};
+    // d ln y = dy / y: the error of a logarithm is the relative error.
+    std::vector<double> logSide, logValue, error;
+    for (std::size_t i = 0; i < sides.size(); ++i) {
+        if (!(values[i].value > 0))
+            return {NOT_AVAILABLE, NOT_AVAILABLE};
+        logSide.push_back(std::log(double(sides[i])));
+        logValue.push_back(std::log(values[i].value));
+        error.push_back(values[i].error / values[i].value);
+    }
+    const Line line = fitLine(logSide, logValue, error);
+    return {line.slope, std::sqrt(line.slopeVariance)};
+}
+
 MomentScaling MomentScaling::fit(const std::vector<int> &sides, const std::vector<Moments> &moments)
 {
     MomentScaling result;
@@ -54,20 +71,13 @@ MomentScaling MomentScaling::fit(const std::vector<int> &sides, const std::vecto
     if (int(sides.size()) < MIN_SIDES || sides.size() != moments.size())
         return result;
 
-    std::vector<double> logSide;
-    for (int side : sides)
-        logSide.push_back(std::log(double(side)));
     for (int k = 0; k < ORDERS; ++k) {
-        // d ln m = dm / m: the error of a logarithm is the relative error.
-        std::vector<double> logMoment, error;
-        for (const Moments &m : moments) {
-            if (!(m[std::size_t(k)].value > 0))
-                return result;
-            logMoment.push_back(std::log(m[std::size_t(k)].value));
-            error.push_back(m[std::size_t(k)].error / m[std::size_t(k)].value);
-        }
-        const Line line = fitLine(logSide, logMoment, error);
-        result.sigma[std::size_t(k)] = {line.slope, std::sqrt(line.slopeVariance)};
+        std::vector<Estimate> moment;
+        for (const Moments &m : moments)
+            moment.push_back(m[std::size_t(k)]);
+        result.sigma[std::size_t(k)] = logSlope(sides, moment);
+        if (!std::isfinite(result.sigma[std::size_t(k)].value))
+            return result;
     }
 
     // sigma(q) = D q + D (1 - tau) over the straight part. The slopes of

@@ -64,6 +64,14 @@ QString fixed3(double value)
     return QString::number(value, 'f', 3);
 }
 
+// "1.234 ± 0.005", without the error when there is none.
+QString estimateText(const MomentScaling::Estimate &e)
+{
+    if (!std::isfinite(e.value))
+        return "n/a";
+    return fixed3(e.value) + (std::isfinite(e.error) ? " ± " + fixed3(e.error) : QString());
+}
+
 void line(QPainter &painter, const QPolygonF &points, QRgb colour, double width, bool dashed = false)
 {
     QPen pen{QColor(colour)};
@@ -97,15 +105,111 @@ void text(QPainter &painter, QPointF at, const QString &string, Qt::Alignment al
     painter.restore();
 }
 
-} // namespace
+// One axis of a panel: whole decades of a logarithmic scale, or a linear
+// range with a tick step.
+struct Axis {
+    bool logarithmic = true;
+    double low = 0, high = 1;   // in decades when logarithmic
+    double step = 1;            // between labelled ticks, in the same units
 
-void draw(const SeriesSummary &summary, QPainter &painter)
+    // Where v lies, 0 at the low end and 1 at the high one.
+    double fraction(double v) const { return ((logarithmic ? std::log10(v) : v) - low) / (high - low); }
+    double value(double t) const { return logarithmic ? std::pow(10.0, t) : t; }
+};
+
+// Whole decades covering low..high (both positive), at least one: when
+// both lie on one power of ten the axis still spans a decade below it;
+// about ten labels at most.
+Axis decades(double low, double high)
 {
-    painter.setRenderHint(QPainter::Antialiasing);
-    QFont font("DejaVu Sans");
-    font.setPixelSize(FONT_PIXELS);
-    painter.setFont(font);
+    Axis axis;
+    axis.high = std::ceil(std::log10(high));
+    axis.low = std::min(axis.high - 1, std::floor(std::log10(low)));
+    axis.step = std::max(1.0, std::floor((axis.high - axis.low + 9) / 10));
+    return axis;
+}
 
+// low..high (low <= 0 < high) widened to steps of 1, 2 or 5 times a power
+// of ten, at most ten of them.
+Axis linear(double low, double high)
+{
+    Axis axis;
+    axis.logarithmic = false;
+    const double span = high - low;
+    const double unit = std::pow(10.0, std::floor(std::log10(span / 10)));
+    for (double factor : {1.0, 2.0, 5.0, 10.0}) {
+        axis.step = factor * unit;
+        if (std::ceil(high / axis.step - 1e-9) - std::floor(low / axis.step + 1e-9) <= 10)
+            break;
+    }
+    axis.low = std::floor(low / axis.step + 1e-9) * axis.step;
+    axis.high = std::ceil(high / axis.step - 1e-9) * axis.step;
+    return axis;
+}
+
+QString tickLabel(const Axis &axis, double t)
+{
+    return axis.logarithmic ? powerOfTen(int(std::lround(t))) : QString::number(t, 'g', 4);
+}
+
+struct Axes {
+    Axis x, y;
+    QPointF map(QPointF p) const
+    {
+        return {LEFT + x.fraction(p.x()) * (RIGHT - LEFT), BOTTOM - y.fraction(p.y()) * (BOTTOM - TOP)};
+    }
+};
+
+// The grid, tick labels, frame, axis labels and title of a panel.
+void drawAxes(QPainter &painter, const Axes &axes, const QString &xLabel, const QString &yLabel, const QString &title)
+{
+    // Ticks counted from the low end, so that rounding adds none.
+    const auto ticks = [](const Axis &axis) { return int(std::floor((axis.high - axis.low) / axis.step + 1e-9)); };
+    const int xTicks = ticks(axes.x);
+    for (int i = 0; i <= xTicks; ++i) {
+        const double t = axes.x.low + i * axes.x.step;
+        const double x = axes.map({axes.x.value(t), axes.y.value(axes.y.low)}).x();
+        line(painter, {QPointF(x, TOP), QPointF(x, BOTTOM)}, GREY, 1);
+        text(painter, {x, BOTTOM + 20}, tickLabel(axes.x, t), Qt::AlignHCenter);
+    }
+    const int yTicks = ticks(axes.y);
+    for (int i = 0; i <= yTicks; ++i) {
+        const double t = axes.y.low + i * axes.y.step;
+        const double y = axes.map({axes.x.value(axes.x.low), axes.y.value(t)}).y();
+        line(painter, {QPointF(LEFT, y), QPointF(RIGHT, y)}, GREY, 1);
+        text(painter, {LEFT - 8, y + 5}, tickLabel(axes.y, t), Qt::AlignRight);
+    }
+    line(painter, QRectF(QPointF(LEFT, TOP), QPointF(RIGHT, BOTTOM)), BLACK, 1);
+    text(painter, {(LEFT + RIGHT) / 2, HEIGHT - 25}, xLabel, Qt::AlignHCenter);
+    text(painter, {28, (TOP + BOTTOM) / 2}, yLabel, Qt::AlignHCenter, true);
+    text(painter, {(LEFT + RIGHT) / 2, 25}, title, Qt::AlignHCenter);
+}
+
+// A legend row: a marker in the colour, then the label.
+void legendRow(QPainter &painter, QPointF at, QRgb colour, const QString &label, bool dashed = false)
+{
+    line(painter, {at + QPointF(0, -4), at + QPointF(25, -4)}, colour, dashed ? 1.5 : 2, dashed);
+    if (!dashed)
+        dot(painter, at + QPointF(12.5, -4), colour);
+    text(painter, at + QPointF(32, 0), label, Qt::AlignLeft);
+}
+
+// A side's size distribution: the centres of its non-empty log bins and
+// their densities.
+QPolygonF sizeDensities(const Histogram &sizes)
+{
+    QPolygonF points;
+    const double total = double(sizes.total());
+    for (const Histogram::Bin &bin : sizes.logBins())
+        if (bin.count > 0) {
+            const double density = double(bin.count) / (total * double(bin.high - bin.low + 1));
+            points << QPointF(std::sqrt(double(bin.low) * double(bin.high)), density);
+        }
+    return points;
+}
+
+void drawDistributions(const SeriesSummary &summary, QPainter &painter)
+{
     const SeriesResult &result = summary.result;
     std::vector<Curve> curves;
     double xHigh = 10, yLow = 1, yHigh = 1e-1;
@@ -113,16 +217,11 @@ void draw(const SeriesSummary &summary, QPainter &painter)
         const SeriesResult::Side &side = result.sides[i];
         const PowerLawFit &sizeFit = summary.sides[i].sizeFit;
         Curve curve;
-        const double total = double(side.tally.size.total());
-        for (const Histogram::Bin &bin : side.tally.size.logBins())
-            if (bin.count > 0) {
-                const double density = double(bin.count) / (total * double(bin.high - bin.low + 1));
-                curve.points << QPointF(std::sqrt(double(bin.low) * double(bin.high)), density);
-            }
-        curve.fit = fittedLine(sizeFit, total);
+        curve.points = sizeDensities(side.tally.size);
+        curve.fit = fittedLine(sizeFit, double(side.tally.size.total()));
         curve.label = "L = " + QString::number(side.side);
         if (sizeFit.valid)
-            curve.label += ", τ = " + fixed3(sizeFit.tau) + " ± " + fixed3(sizeFit.error);
+            curve.label += ", τ_eff = " + fixed3(sizeFit.tau) + " ± " + fixed3(sizeFit.error);
         for (const QPointF &p : curve.points) {
             xHigh = std::max(xHigh, p.x());
             yLow = std::min(yLow, p.y());
@@ -131,32 +230,10 @@ void draw(const SeriesSummary &summary, QPainter &painter)
         curves.push_back(std::move(curve));
     }
 
-    // Whole decades on both axes, at least one: when every point lies on
-    // one power of ten the axis still spans a decade below it.
-    const int x0 = 0, x1 = std::max(x0 + 1, int(std::ceil(std::log10(xHigh))));
-    const int y1 = int(std::ceil(std::log10(yHigh)));
-    const int y0 = std::min(y1 - 1, int(std::floor(std::log10(yLow))));
-    const auto map = [&](QPointF p) {
-        return QPointF(LEFT + (std::log10(p.x()) - x0) / (x1 - x0) * (RIGHT - LEFT),
-                       BOTTOM - (std::log10(p.y()) - y0) / (y1 - y0) * (BOTTOM - TOP));
-    };
-
-    for (int e = x0; e <= x1; ++e) {
-        const double x = map({std::pow(10.0, e), 1}).x();
-        line(painter, {QPointF(x, TOP), QPointF(x, BOTTOM)}, GREY, 1);
-        text(painter, {x, BOTTOM + 20}, powerOfTen(e), Qt::AlignHCenter);
-    }
-    const int yStep = std::max(1, (y1 - y0 + 9) / 10);   // at most about ten labels
-    for (int e = y0; e <= y1; e += yStep) {
-        const double y = map({1, std::pow(10.0, e)}).y();
-        line(painter, {QPointF(LEFT, y), QPointF(RIGHT, y)}, GREY, 1);
-        text(painter, {LEFT - 8, y + 5}, powerOfTen(e), Qt::AlignRight);
-    }
-    line(painter, QRectF(QPointF(LEFT, TOP), QPointF(RIGHT, BOTTOM)), BLACK, 1);
-    text(painter, {(LEFT + RIGHT) / 2, HEIGHT - 25}, "avalanche size s (topplings)", Qt::AlignHCenter);
-    text(painter, {28, (TOP + BOTTOM) / 2}, "P(s), probability per unit s", Qt::AlignHCenter, true);
-    text(painter, {(LEFT + RIGHT) / 2, 25},
-         "BTW sandpile: avalanche size distributions, seed " + QString::number(result.seed), Qt::AlignHCenter);
+    const Axes axes{decades(1, xHigh), decades(yLow, yHigh)};
+    const auto map = [&axes](QPointF p) { return axes.map(p); };
+    drawAxes(painter, axes, "avalanche size s (topplings)", "P(s), probability per unit s",
+             "BTW sandpile: avalanche size distributions, seed " + QString::number(result.seed));
 
     for (std::size_t c = 0; c < curves.size(); ++c) {
         const QRgb colour = PALETTE[c % std::size(PALETTE)];
@@ -169,14 +246,131 @@ void draw(const SeriesSummary &summary, QPainter &painter)
         if (!curves[c].fit.empty())
             line(painter, {map(curves[c].fit[0]), map(curves[c].fit[1])}, BLACK, 1.5, true);
         // The legend, top right.
-        const double y = TOP + 22 + 20 * double(c);
-        line(painter, {QPointF(RIGHT - 250, y - 4), QPointF(RIGHT - 225, y - 4)}, colour, 2);
-        dot(painter, {RIGHT - 237.5, y - 4}, colour);
-        text(painter, {RIGHT - 218, y}, curves[c].label, Qt::AlignLeft);
+        legendRow(painter, {RIGHT - 250, TOP + 22 + 20 * double(c)}, colour, curves[c].label);
     }
-    const double y = TOP + 22 + 20 * double(curves.size());
-    line(painter, {QPointF(RIGHT - 250, y - 4), QPointF(RIGHT - 225, y - 4)}, BLACK, 1.5, true);
-    text(painter, {RIGHT - 218, y}, "power law fitted over its window", Qt::AlignLeft);
+    legendRow(painter, {RIGHT - 250, TOP + 22 + 20 * double(curves.size())}, BLACK,
+              "power law fitted over its window", true);
+}
+
+// sigma(q) of each observable with its error bars, and the straight line
+// D q + D (1 - tau) fitted over q >= 2, dashed below.
+void drawSigma(const SeriesSummary &summary, QPainter &painter)
+{
+    // From 0, or below it on a series too short to show the scaling.
+    double bottom = 0, top = 1;
+    for (const MomentScaling &scaling : summary.scaling)
+        for (const MomentScaling::Estimate &sigma : scaling.sigma)
+            if (std::isfinite(sigma.value)) {
+                const double error = std::isfinite(sigma.error) ? sigma.error : 0;
+                bottom = std::min(bottom, sigma.value - error);
+                top = std::max(top, sigma.value + error);
+            }
+    const Axes axes{linear(0, MomentScaling::order(MomentScaling::ORDERS - 1) + MomentScaling::ORDER_STEP),
+                    linear(bottom, top)};
+    drawAxes(painter, axes, "order q", "σ(q), where ⟨x^q⟩ ~ L^σ(q)",
+             "Moments against the lattice side, L = " + [&] {
+                 QStringList sides;
+                 for (const SideSummary &side : summary.sides)
+                     sides << QString::number(side.side);
+                 return sides.join(", ");
+             }());
+
+    const double straight = MomentScaling::order(MomentScaling::FIRST_LINEAR_ORDER);
+    for (int o = 0; o < Tally::OBSERVABLES; ++o) {
+        const MomentScaling &scaling = summary.scaling[std::size_t(o)];
+        const QRgb colour = PALETTE[o];
+        QPolygonF points;
+        for (int k = 0; k < MomentScaling::ORDERS; ++k) {
+            const MomentScaling::Estimate &sigma = scaling.sigma[std::size_t(k)];
+            if (!std::isfinite(sigma.value))
+                continue;
+            const double order = MomentScaling::order(k);
+            points << axes.map({order, sigma.value});
+            if (std::isfinite(sigma.error))
+                line(painter, {axes.map({order, sigma.value - sigma.error}), axes.map({order, sigma.value + sigma.error})},
+                     colour, 1.5);
+            dot(painter, points.back(), colour);
+        }
+        QString label = QString(Tally::OBSERVABLE_NAMES[o]) + " " + Tally::OBSERVABLE_SYMBOLS[o];
+        if (scaling.valid) {
+            const double d = scaling.dimension.value, b = d * (1 - scaling.tau.value);
+            const auto at = [&](double x) { return axes.map({x, d * x + b}); };
+            line(painter, {at(MomentScaling::order(0)), at(straight)}, colour, 1, true);
+            line(painter, {at(straight), at(MomentScaling::order(MomentScaling::ORDERS - 1))}, colour, 1.5);
+            label += ": D = " + estimateText(scaling.dimension) + ", τ = " + estimateText(scaling.tau);
+        }
+        // The legend, top left, where sigma(q) rising to the right leaves room.
+        legendRow(painter, {LEFT + 15, TOP + 22 + 20 * double(o)}, colour, label);
+    }
+    legendRow(painter, {LEFT + 15, TOP + 22 + 20 * double(Tally::OBSERVABLES)}, BLACK,
+              "σ(q) = D (q + 1 − τ) fitted over q ≥ " + QString::number(straight) + ", dashed below", true);
+}
+
+// The size distributions rescaled by the moments' tau and D: on a pile
+// that scales simply they fall on one curve.
+void drawCollapse(const SeriesSummary &summary, QPainter &painter)
+{
+    const MomentScaling &scaling = summary.scaling[Tally::Size];
+    const double tau = scaling.tau.value, d = scaling.dimension.value;
+    std::vector<QPolygonF> curves;
+    double xLow = 1, xHigh = 1, yLow = 1, yHigh = 1;
+    for (const SeriesResult::Side &side : summary.result.sides) {
+        QPolygonF curve;
+        if (scaling.valid)
+            for (const QPointF &p : sizeDensities(side.tally.size)) {
+                curve << QPointF(p.x() / std::pow(double(side.side), d), p.y() * std::pow(p.x(), tau));
+                xLow = std::min(xLow, curve.back().x());
+                xHigh = std::max(xHigh, curve.back().x());
+                yLow = std::min(yLow, curve.back().y());
+                yHigh = std::max(yHigh, curve.back().y());
+            }
+        curves.push_back(curve);
+    }
+    const Axes axes{decades(xLow, xHigh), decades(yLow, yHigh)};
+    drawAxes(painter, axes, "s / L^D", "P(s) s^τ",
+             "Collapse of the size distributions with the moments' τ and D");
+    for (std::size_t c = 0; c < curves.size(); ++c) {
+        const QRgb colour = PALETTE[c % std::size(PALETTE)];
+        QPolygonF mapped;
+        for (const QPointF &p : curves[c]) {
+            mapped << axes.map(p);
+            dot(painter, mapped.back(), colour);
+        }
+        line(painter, mapped, colour, 1);
+        // The legend, bottom left, below the flat part of the curves.
+        const double y = BOTTOM - 15 - 20 * double(curves.size() - c);
+        legendRow(painter, {LEFT + 15, y}, colour, "L = " + QString::number(summary.result.sides[c].side));
+    }
+    text(painter, {LEFT + 15, BOTTOM - 15},
+         scaling.valid ? "τ = " + estimateText(scaling.tau) + ", D = " + estimateText(scaling.dimension)
+                       : QString("no τ and D: a side has no avalanche"),
+         Qt::AlignLeft);
+}
+
+} // namespace
+
+int height(const SeriesSummary &summary)
+{
+    return summary.scaled ? HEIGHT * (1 + SCALING_PANELS) : HEIGHT;
+}
+
+void draw(const SeriesSummary &summary, QPainter &painter)
+{
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font("DejaVu Sans");
+    font.setPixelSize(FONT_PIXELS);
+    painter.setFont(font);
+
+    // Each panel draws in its own WIDTH x HEIGHT frame, one below the other.
+    drawDistributions(summary, painter);
+    if (!summary.scaled)
+        return;
+    painter.save();
+    painter.translate(0, HEIGHT);
+    drawSigma(summary, painter);
+    painter.translate(0, HEIGHT);
+    drawCollapse(summary, painter);
+    painter.restore();
 }
 
 void write(const SeriesSummary &summary, const std::string &path)
@@ -187,15 +381,15 @@ void write(const SeriesSummary &summary, const std::string &path)
     if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".svg") == 0) {
         QSvgGenerator svg;
         svg.setOutputDevice(&buffer);
-        svg.setSize({WIDTH, HEIGHT});
-        svg.setViewBox(QRect(0, 0, WIDTH, HEIGHT));
+        svg.setSize({WIDTH, height(summary)});
+        svg.setViewBox(QRect(0, 0, WIDTH, height(summary)));
         svg.setResolution(CSS_DPI);   // WIDTH x HEIGHT pixels, as the PNG
         svg.setTitle("BTW sandpile: avalanche size distributions");
         QPainter painter(&svg);
-        painter.fillRect(QRect(0, 0, WIDTH, HEIGHT), Qt::white);
+        painter.fillRect(QRect(0, 0, WIDTH, height(summary)), Qt::white);
         draw(summary, painter);
     } else {
-        QImage image(WIDTH, HEIGHT, QImage::Format_RGB32);
+        QImage image(WIDTH, height(summary), QImage::Format_RGB32);
         image.fill(Qt::white);
         {
             QPainter painter(&image);

@@ -42,7 +42,7 @@ std::string number(double value, const char *pattern = "%.4f")
 
 std::string fitLine(const char *quantity, const char *symbol, const PowerLawFit &fit)
 {
-    const std::string label = cformat("tau (%s)", quantity);
+    const std::string label = cformat("tau_eff (%s)", quantity);
     if (!fit.valid && fit.xmax >= fit.xmin && fit.samples < PowerLawFit::MIN_SAMPLES)
         return cformat("  %-22s n/a: %llu avalanches in %lld <= %s <= %lld, fewer than the %llu a fit needs\n",
                        label.c_str(), (unsigned long long)fit.samples, (long long)fit.xmin, symbol,
@@ -94,6 +94,49 @@ std::string sideBlock(const SeriesResult &result, const SideSummary &s)
     return text;
 }
 
+// "1.2345 ± 0.0067   ": one figure of the scaling table, aligned.
+std::string estimate(const MomentScaling::Estimate &e)
+{
+    return cformat("%7s ± %-8s  ", number(e.value).c_str(), number(e.error).c_str());
+}
+
+std::string scalingBlock(const SeriesSummary &summary)
+{
+    std::string sides;
+    for (const SideSummary &side : summary.sides)
+        sides += (sides.empty() ? "" : ", ") + std::to_string(side.side);
+    std::string text = cformat("\nMoments over L = %s: <x^q> ~ L^sigma(q), sigma(q) = D (q + 1 - tau) for q >= %.0f\n",
+                               sides.c_str(), MomentScaling::order(MomentScaling::FIRST_LINEAR_ORDER));
+    std::string header = cformat("  %-22s", "x");
+    for (int o = 0; o < Tally::OBSERVABLES; ++o)
+        header += cformat(" %-19s", cformat("%s (%s)", Tally::OBSERVABLE_SYMBOLS[o], Tally::OBSERVABLE_NAMES[o]).c_str());
+    text += header.substr(0, header.find_last_not_of(' ') + 1) + "\n";
+    const auto row = [&](const std::string &label, auto estimateOf) {
+        std::string line = cformat("  %-22s", label.c_str());
+        for (const MomentScaling &scaling : summary.scaling)
+            line += estimate(estimateOf(scaling));
+        return line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
+    };
+    for (int k = 0; k < MomentScaling::ORDERS; ++k)
+        text += row(cformat("sigma(%.1f)", MomentScaling::order(k)),
+                    [k](const MomentScaling &s) { return s.sigma[std::size_t(k)]; });
+    text += row("D", [](const MomentScaling &s) { return s.dimension; });
+    text += row("tau", [](const MomentScaling &s) { return s.tau; });
+
+    constexpr int FIRST_ORDER = 1;   // q = 1
+    static_assert(MomentScaling::order(FIRST_ORDER) == 1.0);
+    text += cformat("  %-22s %s ± %-8s exact %s, from topplings per grain\n", "sigma_s(1) per grain",
+                    number(summary.topplingsSlope.value).c_str(), number(summary.topplingsSlope.error).c_str(),
+                    number(summary.exactTopplingsSlope).c_str());
+    const MomentScaling::Estimate perAvalanche = summary.scaling[Tally::Size].sigma[FIRST_ORDER];
+    text += cformat("  %-22s %s ± %-8s per avalanche\n", "sigma_s(1)", number(perAvalanche.value).c_str(),
+                    number(perAvalanche.error).c_str());
+    text += "  Per avalanche = per grain + the slope of grains per avalanche, which tends to 0 as L grows.\n";
+    text += "  Errors: batch means of each moment, propagated through weighted least squares; the sigma(q)\n"
+            "  of different q are correlated, which the errors of D and tau ignore.\n";
+    return text;
+}
+
 } // namespace
 
 std::string body(const SeriesSummary &summary)
@@ -103,9 +146,12 @@ std::string body(const SeriesSummary &summary)
         text += "PARTIAL: interrupted; the statistics of the grains measured so far\n";
     for (const SideSummary &side : summary.sides)
         text += sideBlock(summary.result, side);
+    if (summary.scaled)
+        text += scalingBlock(summary);
     text += cformat("\nErrors: batch means over blocks of 2^k L^2 consecutive grains, at most %d per run.\n"
-                   "Heights: the whole pile after every L^2/%lld grains. tau: discrete power-law maximum\n"
-                   "likelihood (Clauset, Shalizi and Newman 2009) truncated to the window shown.\n",
+                   "Heights: the whole pile after every L^2/%lld grains. tau_eff: discrete power-law maximum\n"
+                   "likelihood (Clauset, Shalizi and Newman 2009) truncated to the window shown, an effective\n"
+                   "exponent that drifts with the window and L.\n",
                    Tally::MAX_BLOCKS_PER_RUN, (long long)Measurer::HEIGHT_SAMPLES_PER_L2);
     return text;
 }

@@ -52,6 +52,30 @@ SideSummary::SideSummary(const SeriesResult::Side &measured)
             }
     topplingsError = blocks >= 2 ? double(std::sqrt(scatter * blocks / (blocks - 1)) / grains) : NOT_AVAILABLE;
 
+    // The moments' errors likewise, with avalanches in place of grains:
+    //   B/(B-1) sum_b (S_b - m n_b)^2 / n^2,  S_b = sum of x^q over block b,
+    // over the blocks with grains, which are those with avalanches.
+    for (int o = 0; o < Tally::OBSERVABLES; ++o)
+        for (int k = 0; k < MomentScaling::ORDERS; ++k) {
+            long double sum = 0;   // in increasing order of value: the same bits however tallied
+            tally.histogram(Tally::Observable(o)).forEach([&](std::int64_t value, std::uint64_t count) {
+                sum += (long double)MomentScaling::power(value, k) * count;
+            });
+            const double mean = avalanches > 0 ? double(sum / avalanches) : NOT_AVAILABLE;
+            long double momentScatter = 0;
+            for (const Tally::Run &run : tally.runs)
+                for (const Tally::Block &block : run.blocks)
+                    if (block.grains > 0) {
+                        const long double deviation = block.powers[std::size_t(o)][std::size_t(k)]
+                                                      - (long double)mean * block.avalanches;
+                        momentScatter += deviation * deviation;
+                    }
+            const double error = blocks >= 2 && avalanches > 0
+                                     ? double(std::sqrt(momentScatter * blocks / (blocks - 1)) / avalanches)
+                                     : NOT_AVAILABLE;
+            moments[std::size_t(o)][std::size_t(k)] = {mean, error};
+        }
+
     const std::uint64_t sampled = tally.heightCount();
     piles = sampled / (std::uint64_t(side) * std::uint64_t(side));
     unsigned __int128 heightSum = 0;   // up to 3 x 2^63

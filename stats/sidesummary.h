@@ -1,5 +1,6 @@
 #pragma once
 
+#include "momentscaling.h"
 #include "powerlawfit.h"
 #include "seriesresult.h"
 
@@ -41,4 +42,10 @@ struct SideSummary
     std::array<double, 4> heightProbability{};
 
     PowerLawFit sizeFit, areaFit, durationFit;
+
+    // <x^q> over the avalanches for each observable (Tally::Observable) and
+    // order: the value from the exact histogram, the error by batch means
+    // over the blocks the topplings' error uses. NaN with no avalanche, and
+    // the error NaN with fewer than two blocks.
+    std::array<MomentScaling::Moments, Tally::OBSERVABLES> moments{};
 };

@@ -3,6 +3,16 @@
 #include <algorithm>
 #include <iterator>
 
+void Tally::Block::add(const Block &other)
+{
+    grains += other.grains;
+    topplings += other.topplings;
+    avalanches += other.avalanches;
+    for (int o = 0; o < OBSERVABLES; ++o)
+        for (int k = 0; k < MomentScaling::ORDERS; ++k)
+            powers[std::size_t(o)][std::size_t(k)] += other.powers[std::size_t(o)][std::size_t(k)];
+}
+
 bool Tally::merge(const Tally &other)
 {
     if (runs.empty() || other.runs.empty() || other.runs.front().index > runs.back().index) {
@@ -73,14 +83,6 @@ std::vector<std::int64_t> Tally::runIndices() const
 
 bool Tally::operator==(const Tally &other) const
 {
-    const auto sameRun = [](const Run &a, const Run &b) {
-        return a.index == b.index && a.interrupted == b.interrupted
-               && std::equal(a.blocks.begin(), a.blocks.end(), b.blocks.begin(), b.blocks.end(),
-                             [](const Block &x, const Block &y) {
-                                 return x.grains == y.grains && x.topplings == y.topplings;
-                             });
-    };
-    return size == other.size && area == other.area && duration == other.duration
-           && heights == other.heights
-           && std::equal(runs.begin(), runs.end(), other.runs.begin(), other.runs.end(), sameRun);
+    return size == other.size && area == other.area && duration == other.duration && heights == other.heights
+           && runs == other.runs;
 }

@@ -46,17 +46,26 @@ std::string fault(const SeriesResult::Side &side, std::int64_t grainsPerRun)
     const Tally &tally = side.tally;
     if (tally.runs.empty())
         return "no run recorded";
-    std::int64_t grains = 0, topplings = 0;
+    std::int64_t grains = 0, topplings = 0, avalanches = 0;
     unsigned __int128 piles = 0;
     for (const Tally::Run &run : tally.runs) {
         const std::string which = "run " + std::to_string(run.index);
         if (run.blocks.size() > std::size_t(Tally::MAX_BLOCKS_PER_RUN))
             return which + " has more blocks than a run makes";
         std::int64_t runGrains = 0;
-        for (const Tally::Block &block : run.blocks)
+        for (const Tally::Block &block : run.blocks) {
             if (__builtin_add_overflow(runGrains, block.grains, &runGrains)
-                || __builtin_add_overflow(topplings, block.topplings, &topplings))
-                return "the grains or topplings overflow";
+                || __builtin_add_overflow(topplings, block.topplings, &topplings)
+                || __builtin_add_overflow(avalanches, block.avalanches, &avalanches))
+                return "the grains, topplings or avalanches overflow";
+            // Each avalanche is set off by a drop of at least one grain.
+            if (block.avalanches > block.grains)
+                return which + " has a block with more avalanches than grains";
+            for (const auto &sums : block.powers)
+                for (double sum : sums)
+                    if (!std::isfinite(sum) || sum < 0)
+                        return which + " has a block whose power sums are not finite and non-negative";
+        }
         if (!run.interrupted && runGrains < grainsPerRun)
             return which + " measured fewer grains than asked for, yet was not interrupted";
         if (__builtin_add_overflow(grains, runGrains, &grains))
@@ -80,6 +89,8 @@ std::string fault(const SeriesResult::Side &side, std::int64_t grainsPerRun)
         return "the size, area and duration counts disagree";
     if (size.count > std::uint64_t(grains))
         return "more avalanches than grains";
+    if (size.count != std::uint64_t(avalanches))
+        return "the blocks' avalanches are not those of the histograms";
     if (size.values != (unsigned __int128)topplings)
         return "the blocks' topplings are not the sum of the avalanche sizes";
     if (area.values > size.values || duration.values > size.values)

@@ -152,11 +152,15 @@ private slots:
             QVERIFY(!QFileInfo::exists(dir.filePath(arguments.at(csv + 1))));
     }
 
-    // One avalanche: every density the same, the axis still a decade. The
-    // plot goes into the folder --csv makes.
+    // One avalanche per side: every density the same, the axis still a
+    // decade, and scaling panels from moments without errors. The plot goes
+    // into the folder --csv makes.
     void plotOfOnePoint()
     {
-        QCOMPARE(runTool({"--size", "2", "--grains", "1", "--csv", "one", "--plot", "one/one.svg"}, dir.path()).status,
+        QCOMPARE(runTool({"--size", "2", "--size", "3", "--size", "4", "--grains", "1", "--csv", "one", "--plot",
+                          "one/one.svg"},
+                         dir.path())
+                     .status,
                  0);
         QFile svg(dir.filePath("one/one.svg"));
         QVERIFY(svg.open(QIODevice::ReadOnly));
@@ -165,10 +169,12 @@ private slots:
         QVERIFY(!text.toLower().contains("nan") && !text.toLower().contains("inf"));
     }
 
+    // Three sides: the distributions, then sigma(q) and the collapse below,
+    // each panel with its curves.
     void plots()
     {
         Series::Settings settings;
-        settings.sides = {32, 48};
+        settings.sides = {16, 32, 48};
         settings.grains = 20000;
         settings.threads = 2;
         const SeriesResult result = Series::run(settings);
@@ -177,14 +183,17 @@ private slots:
         const QString png = dir.filePath("p.png");
         Plot::write(SeriesSummary(result), png.toStdString());
         const QImage image(png);
-        QCOMPARE(image.size(), QSize(Plot::WIDTH, Plot::HEIGHT));
-        int drawn = 0;   // coloured pixels of the curves inside the frame
-        for (int y = 60; y < Plot::HEIGHT - 80; ++y)
-            for (int x = 100; x < Plot::WIDTH - 40; ++x) {
-                const QColor c = image.pixelColor(x, y);
-                drawn += std::abs(c.red() - c.blue()) > 60 || std::abs(c.green() - c.blue()) > 60;
-            }
-        QVERIFY2(drawn > 500, qPrintable(QString::number(drawn)));
+        constexpr int PANELS = 1 + Plot::SCALING_PANELS;
+        QCOMPARE(image.size(), QSize(Plot::WIDTH, PANELS * Plot::HEIGHT));
+        for (int panel = 0; panel < PANELS; ++panel) {
+            int drawn = 0;   // coloured pixels of the curves inside the frame
+            for (int y = 60; y < Plot::HEIGHT - 80; ++y)
+                for (int x = 100; x < Plot::WIDTH - 40; ++x) {
+                    const QColor c = image.pixelColor(x, panel * Plot::HEIGHT + y);
+                    drawn += std::abs(c.red() - c.blue()) > 60 || std::abs(c.green() - c.blue()) > 60;
+                }
+            QVERIFY2(drawn > 500, qPrintable(QString("panel %1: %2").arg(panel).arg(drawn)));
+        }
 
         const QString svg = dir.filePath("p.svg");
         Plot::write(SeriesSummary(result), svg.toStdString());
@@ -248,7 +257,7 @@ private slots:
         QProcessEnvironment plain = QProcessEnvironment::systemEnvironment();
         plain.insert("LC_ALL", "C");
 
-        const QStringList series{"--size", "16", "--size", "32", "--grains", "100000", "--threads", "2"};
+        const QStringList series{"--size", "8", "--size", "16", "--size", "32", "--grains", "100000", "--threads", "2"};
         const Outcome c = runTool(series + QStringList{"--csv", "c", "--plot", "c.svg"}, dir.path(), plain);
         const Outcome de = runTool(series + QStringList{"--csv", "de", "--plot", "de.svg"}, dir.path(), german);
         QCOMPARE(c.status, 0);

@@ -97,7 +97,7 @@ private slots:
         sizes.add(160, 29);
         sizes.add(161, 11);
         const auto report = [&result] { return Report::body(SeriesSummary(result)); };
-        QVERIFY2(report().find("tau (size)             n/a: 99 avalanches in 10 <= s <= 160, fewer than the 100 "
+        QVERIFY2(report().find("tau_eff (size)         n/a: 99 avalanches in 10 <= s <= 160, fewer than the 100 "
                                "a fit needs") != std::string::npos, report().c_str());
         sizes.add(160);
         const PowerLawFit fit = PowerLawFit::fit(sizes, 10, 160);

@@ -1,7 +1,10 @@
 // Moment analysis on synthetic avalanches whose distribution scales exactly
-// as P(x; L) = x^-tau f(x / L^D): it must give back tau and D.
+// as P(x; L) = x^-tau f(x / L^D): it must give back tau and D; and on the
+// pile itself, against its exact topplings per grain.
 
 #include "momentscaling.h"
+#include "series.h"
+#include "seriessummary.h"
 
 #include <QtTest>
 
@@ -71,6 +74,30 @@ private slots:
         // or not at all; these are a few hundredths at this sample size.
         QVERIFY(scaling.dimension.error > 0 && scaling.dimension.error < 0.2);
         QVERIFY(scaling.tau.error > 0 && scaling.tau.error < 0.2);
+    }
+
+    // The slope of the measured topplings per grain against L is the exact
+    // one within its batch-means error, and the series' summary holds a
+    // scaling of every observable.
+    void perGrainSlopeIsTheExactOne()
+    {
+        Series::Settings settings;
+        settings.sides = {8, 16, 32};
+        settings.grains = 100000;
+        settings.runs = 4;
+        settings.threads = 2;
+        settings.seed = 20261207;
+        const SeriesSummary summary(Series::run(settings));
+        QVERIFY(summary.scaled);
+        const MomentScaling::Estimate slope = summary.topplingsSlope;
+        const QString message = QString("slope %1 ± %2, exact %3").arg(slope.value).arg(slope.error).arg(summary.exactTopplingsSlope);
+        QVERIFY2(std::fabs(slope.value - summary.exactTopplingsSlope) < 3 * slope.error, qPrintable(message));
+        QVERIFY2(slope.error > 0 && slope.error < 0.02, qPrintable(message));
+        for (const MomentScaling &scaling : summary.scaling) {
+            QVERIFY(scaling.valid);
+            for (const MomentScaling::Estimate &sigma : scaling.sigma)
+                QVERIFY(std::isfinite(sigma.value) && sigma.error > 0);
+        }
     }
 
     void needsThreeSidesAndPositiveMoments()

@@ -41,7 +41,7 @@ namespace {
 Series::Settings smallSeries(std::int64_t firstRun, std::int64_t runs, int threads)
 {
     Series::Settings settings;
-    settings.sides = {5, 16};
+    settings.sides = {5, 8, 16};   // enough sides for the moments' scaling
     settings.grains = 20000;
     settings.firstRun = firstRun;
     settings.runs = runs;
@@ -52,8 +52,9 @@ Series::Settings smallSeries(std::int64_t firstRun, std::int64_t runs, int threa
 // Everything the tool prints and writes for a result, as one text.
 std::string everything(const SeriesResult &result)
 {
-    std::string text = Report::header(result.seed, result.runs(), result.grainsPerRun, result.start) + Report::body(SeriesSummary(result))
-                       + CsvFolder::summaryCsv(SeriesSummary(result));
+    std::string text = Report::header(result.seed, result.runs(), result.grainsPerRun, result.start)
+                       + Report::body(SeriesSummary(result)) + CsvFolder::summaryCsv(SeriesSummary(result))
+                       + CsvFolder::momentsCsv(SeriesSummary(result)) + CsvFolder::scalingCsv(SeriesSummary(result));
     for (const SeriesResult::Side &side : result.sides)
         text += CsvFolder::distributionCsv(side.tally.size) + CsvFolder::distributionCsv(side.tally.area)
                 + CsvFolder::distributionCsv(side.tally.duration) + CsvFolder::rawCsv(side.tally);
@@ -133,14 +134,19 @@ private slots:
 
     // Each avalanche's size and area as the reference pile, toppling one
     // site at a time, finds them from the same start and the same random
-    // sites; and a merged tally counts the avalanches of both parts.
+    // sites; a merged tally counts the avalanches of both parts; and the
+    // moments are those of the avalanches heard.
     void avalanchesAgreeWithTheReference()
     {
         constexpr int SIDE = 12;
         constexpr std::int64_t SEED = 11;
         std::vector<std::pair<std::int64_t, std::int64_t>> heard;
+        std::vector<std::array<std::int64_t, Tally::OBSERVABLES>> observed;
         Measurer measurer({SIDE, 3000, 0, SEED, StartingPile::Window});
-        measurer.setListener([&](std::int64_t size, std::int64_t area, std::int64_t) { heard.emplace_back(size, area); });
+        measurer.setListener([&](std::int64_t size, std::int64_t area, std::int64_t duration) {
+            heard.emplace_back(size, area);
+            observed.push_back({size, area, duration});
+        });
         const Tally first = measurer.measure(0);
 
         Random random(SEED);
@@ -171,6 +177,34 @@ private slots:
             (merged.*histogram).forEach([&joined](std::int64_t value, std::uint64_t count) { joined[value] = count; });
             QVERIFY2(joined == sum, of);
         }
+
+        // Both runs' avalanches, heard in order: the moments of the merged
+        // tally, and the blocks' power sums, are theirs.
+        const SideSummary summary({SIDE, 0, merged});
+        std::int64_t blockAvalanches = 0;
+        for (const Tally::Run &run : merged.runs)
+            for (const Tally::Block &block : run.blocks)
+                blockAvalanches += block.avalanches;
+        QCOMPARE(blockAvalanches, std::int64_t(observed.size()));
+        for (int o = 0; o < Tally::OBSERVABLES; ++o)
+            for (int k = 0; k < MomentScaling::ORDERS; ++k) {
+                const double q = MomentScaling::order(k);
+                long double sum = 0;
+                for (const auto &x : observed)
+                    sum += std::pow((long double)x[std::size_t(o)], (long double)q);
+                double blockSum = 0;
+                for (const Tally::Run &run : merged.runs)
+                    for (const Tally::Block &block : run.blocks)
+                        blockSum += block.powers[std::size_t(o)][std::size_t(k)];
+                const MomentScaling::Estimate &moment = summary.moments[std::size_t(o)][std::size_t(k)];
+                const double mean = double(sum / observed.size());
+                const QString which = QString("%1^%2").arg(Tally::OBSERVABLE_NAMES[o]).arg(q);
+                QVERIFY2(std::fabs(moment.value / mean - 1) < 1e-12, qPrintable(which));
+                QVERIFY2(std::fabs(blockSum / double(sum) - 1) < 1e-12, qPrintable(which));
+                // A few percent of a moment that is dominated by a few large
+                // avalanches at high q, never zero.
+                QVERIFY2(moment.error > 0 && moment.error < moment.value, qPrintable(which));
+            }
     }
 
     void sameOutputWhateverTheThreads()
@@ -283,9 +317,13 @@ private slots:
 
         const SeriesResult joined = CsvFolder::merge({second.toStdString(), first.toStdString()});
         QCOMPARE(everything(joined), everything(all));
-        CsvFolder::write(SeriesSummary(joined), merged.toStdString());
+        const SeriesSummary summary(joined);
+        QVERIFY(summary.scaled);   // the moments, sigma, D and tau are compared, not left out
+        for (const MomentScaling &scaling : summary.scaling)
+            QVERIFY(scaling.valid && std::isfinite(scaling.tau.error));
+        CsvFolder::write(summary, merged.toStdString());
         const QStringList files = QDir(whole).entryList(QDir::Files);
-        QCOMPARE(files.size(), 1 + 4 * 2);
+        QCOMPARE(files.size(), 3 + 4 * 3);
         QCOMPARE(QDir(merged).entryList(QDir::Files), files);
         for (const QString &name : files)
             QVERIFY2(fileText(whole + "/" + name) == fileText(merged + "/" + name), qPrintable(name));
@@ -313,6 +351,29 @@ private slots:
         QCOMPARE(everything(CsvFolder::read(dir.path().toStdString())), everything(result));
     }
 
+    // Power sums at the edges of the doubles come back from raw_L*.csv to
+    // the bit, so that a merge rebuilds the moments' errors exactly.
+    void powerSumsReadBackToTheBit()
+    {
+        SeriesResult result;
+        result.grainsPerRun = 1;
+        result.sides.push_back({2, 0, {}});
+        Tally &tally = result.sides[0].tally;
+        Tally::Block block{1, 1, 1, {}};
+        block.powers[Tally::Size] = {0.1, 1.0 / 3, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+                                     9007199254740993.0, 0, 123456789.123456789};
+        block.powers[Tally::Area].fill(std::nextafter(1.0, 2.0));
+        block.powers[Tally::Duration].fill(std::nextafter(1e20, 0.0));
+        tally.runs.push_back({0, false, {block}});
+        tally.size.add(1);
+        tally.area.add(1);
+        tally.duration.add(1);
+        tally.heights[3] = 4;   // the one pile of 2 x 2 sites sampled after the grain
+        QTemporaryDir dir;
+        CsvFolder::write(SeriesSummary(result), dir.path().toStdString());
+        QVERIFY(CsvFolder::read(dir.path().toStdString()).sides[0].tally == tally);
+    }
+
     // Folders no run of the tool can have written, each refused with one
     // line: impossible values, totals that overflow or disagree.
     void refusesImpossibleFolders_data()
@@ -328,12 +389,23 @@ private slots:
                                        << "avalanche area out of range 1 to 25";
         QTest::newRow("count past the avalanches") << "raw_L5.csv" << "^size,,1,(\\d+)" << "size,,1,\\10"
                                                    << false << "counts disagree";
-        QTest::newRow("grains wrap") << "raw_L5.csv" << "^block,1,\\d+,(.*)\\nblock,1,\\d+,"
-                                     << "block,1,9223372036854775807,\\1\nblock,1,9223372036854775807," << false
+        QTest::newRow("grains wrap") << "raw_L5.csv" << "^block,1,\\d+,(.*\\n(?:block_sum,.*\\n)*)block,1,\\d+,"
+                                     << "block,1,9223372036854775807,\\1block,1,9223372036854775807," << false
                                      << "overflow";
         QTest::newRow("heights past the piles") << "raw_L5.csv" << "^height,,0,\\d+"
                                                 << "height,,0,9223372036854775807" << false << "height counts";
-        QTest::newRow("no run") << "raw_L5.csv" << "^(run|block),.*\\n" << "" << true << "no run recorded";
+        QTest::newRow("no run") << "raw_L5.csv" << "^(run|block|block_sum),.*\\n" << "" << true << "no run recorded";
+        QTest::newRow("block avalanches short") << "raw_L5.csv" << "^block_sum,1,avalanches,\\d+"
+                                                << "block_sum,1,avalanches,0" << false
+                                                << "blocks' avalanches are not those of the histograms";
+        QTest::newRow("power sum negative") << "raw_L5.csv" << "^block_sum,0,area\\^2,.*" << "block_sum,0,area^2,-1"
+                                            << false << "power sums are not finite and non-negative";
+        QTest::newRow("power sum infinite") << "raw_L5.csv" << "^block_sum,0,size\\^4,.*" << "block_sum,0,size^4,inf"
+                                            << false << "power sums are not finite and non-negative";
+        QTest::newRow("power sum missing") << "raw_L5.csv" << "^block_sum,1,duration\\^4,.*\\n" << "" << false
+                                           << "a block without its duration^4 sum";
+        QTest::newRow("earlier columns") << "summary.csv" << "tau_eff_size," << "tau_size," << false
+                                         << "written by an earlier sandpile-stats";
         QTest::newRow("row twice") << "summary.csv" << "^(5,.*\\n)" << "\\1\\1" << false << "L = 5 twice";
         QTest::newRow("seed 0") << "summary.csv" << "^5,\\d+," << "5,0," << false << "seed 0 out of range";
         QTest::newRow("grains disagree") << "summary.csv" << "^((?:[^,]*,){7})\\d+" << "\\1" "7" << false
@@ -372,7 +444,10 @@ private slots:
         part.sides.push_back({2, 0, {}});
         Tally &tally = part.sides[0].tally;
         constexpr std::int64_t GRAINS = (std::int64_t(1) << 61) - 1;   // a pile of 4 sites after each
-        tally.runs.push_back({0, false, {{GRAINS, 1}}});
+        Tally::Block block{GRAINS, 1, 1, {}};   // one avalanche of s = a = T = 1
+        for (auto &sums : block.powers)
+            sums.fill(1);
+        tally.runs.push_back({0, false, {block}});
         tally.size.add(1);
         tally.area.add(1);
         tally.duration.add(1);
