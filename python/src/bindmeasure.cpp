@@ -94,8 +94,7 @@ Measurement measure(const py::object &sizes, const py::object &grains, const py:
 void bindMeasure(py::module_ &module)
 {
     PYBIND11_NUMPY_DTYPE(DistributionCount, value, count);
-    py::class_<PowerLawFit>(module, "PowerLawFit", R"doc(
-A discrete power law p(x) ~ x^-tau fitted by maximum likelihood over the
+    py::class_<PowerLawFit>(module, "PowerLawFit", R"doc(A discrete power law p(x) ~ x^-tau fitted by maximum likelihood over the
 window xmin <= x <= xmax, as sandpile-stats fits it.)doc")
         .def_readonly("xmin", &PowerLawFit::xmin, "The window's least value.")
         .def_readonly("xmax", &PowerLawFit::xmax, "The window's largest value.")
@@ -110,8 +109,7 @@ window xmin <= x <= xmax, as sandpile-stats fits it.)doc")
         });
 
     using Side = Measurement::Side;
-    py::class_<Side> side(module, "SideStatistics", R"doc(
-The statistics of one lattice side, every figure that sandpile-stats prints
+    py::class_<Side> side(module, "SideStatistics", R"doc(The statistics of one lattice side, every figure that sandpile-stats prints
 for it, and the exact distributions they come from. A figure that cannot be
 computed (an error from fewer than two blocks, say) is NaN.)doc");
     const auto figure = [&side](const char *name, auto member, const char *doc) {
@@ -156,8 +154,7 @@ computed (an error from fewer than two blocks, say) is NaN.)doc");
                    + std::to_string(s.summary.grains) + " grains>";
         });
 
-    py::class_<Measurement>(module, "Measurement", R"doc(
-What measure() found: per side a SideStatistics, and the report that
+    py::class_<Measurement>(module, "Measurement", R"doc(What measure() found: per side a SideStatistics, and the report that
 sandpile-stats prints for the same series (also str() of this object).)doc")
         .def_readonly("seed", &Measurement::seed, "The series' seed.")
         .def_readonly("grains_per_run", &Measurement::grainsPerRun, "Grains measured per run, as asked.")
@@ -169,8 +166,7 @@ sandpile-stats prints for the same series (also str() of this object).)doc")
 
     module.def("measure", &measure, py::arg("sizes") = Measurer::DEFAULT_SIDE, py::arg("grains") = 1000000,
                py::arg("runs") = 1, py::arg("threads") = 0, py::arg("seed") = Random::DEFAULT_SEED,
-               py::arg("warmup") = py::none(), py::arg("first_run") = 0, R"doc(
-Measures what sandpile-stats measures, on the same engine, and returns a
+               py::arg("warmup") = py::none(), py::arg("first_run") = 0, R"doc(Measures what sandpile-stats measures, on the same engine, and returns a
 Measurement: the same numbers the tool prints for the same arguments.
 
 sizes      a lattice side or a list of them, each from 2 to MAX_MEASURED_SIDE
@@ -191,8 +187,7 @@ raises KeyboardInterrupt.)doc");
             py::gil_scoped_release release;
             return ExactValues::topplingsPerGrain(L);
         },
-        py::arg("side"), R"doc(
-The exact mean number of topplings per grain in the steady state of an
+        py::arg("side"), R"doc(The exact mean number of topplings per grain in the steady state of an
 L x L pile with open edges: the mean row sum of the lattice Green's
 function. 0.5 at L = 2, 801.2796 at L = 149.)doc");
     module.def(

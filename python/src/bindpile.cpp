@@ -44,8 +44,7 @@ Pile::Start startNamed(const py::handle &start)
 void bindPile(py::module_ &module)
 {
     PYBIND11_NUMPY_DTYPE(Avalanche, site, grains, size, area, duration);
-    py::class_<Pile>(module, "Sandpile", R"doc(
-A Bak-Tang-Wiesenfeld sandpile on an L x L lattice with open edges.
+    py::class_<Pile>(module, "Sandpile", R"doc(A Bak-Tang-Wiesenfeld sandpile on an L x L lattice with open edges.
 
 Sandpile(side, seed=1, start="random")
 
@@ -71,7 +70,8 @@ thread's call waits for it.
                  py::gil_scoped_release release;
                  return std::make_unique<Pile>(L, s, how);
              }),
-             py::arg("side"), py::arg("seed") = Random::DEFAULT_SEED, py::arg("start") = "random")
+             py::arg("side"), py::arg("seed") = Random::DEFAULT_SEED, py::arg("start") = "random",
+             "Makes a pile of side L from a seed and a start: see Sandpile.")
         .def_property_readonly(
             "heights",
             [](const py::object &self) {
@@ -119,8 +119,7 @@ It follows the pile as it changes and keeps the pile alive. Row 0 is the top.)do
                 const auto count = py::ssize_t(avalanches.size());
                 return ownedArray(std::move(avalanches), py::dtype::of<Avalanche>(), {count});
             },
-            py::arg("grains"), R"doc(
-Drops exactly `grains` grains on random sites, relaxing every avalanche fully.
+            py::arg("grains"), R"doc(Drops exactly `grains` grains on random sites, relaxing every avalanche fully.
 
 Returns a NumPy structured array, one record per avalanche in order, with
 the int64 fields:
@@ -147,14 +146,12 @@ Raises RuntimeError while an avalanche started by add() is in progress.)doc")
                 const std::int64_t c = Arguments::integer(column, "column", low, high);
                 return onPile(pile, [&] { return pile.add(r, c); });
             },
-            py::arg("row"), py::arg("column"), R"doc(
-Adds one grain at (row, column); returns True when it set off an avalanche.
+            py::arg("row"), py::arg("column"), R"doc(Adds one grain at (row, column); returns True when it set off an avalanche.
 
 The avalanche then advances one sweep() at a time. Raises IndexError for a
 site outside the pile and RuntimeError while an avalanche is in progress.)doc")
         .def(
-            "sweep", [](Pile &pile) { return onPile(pile, [&] { return pile.sweep(); }); }, R"doc(
-One parallel sweep of the avalanche in progress: every unstable site topples
+            "sweep", [](Pile &pile) { return onPile(pile, [&] { return pile.sweep(); }); }, R"doc(One parallel sweep of the avalanche in progress: every unstable site topples
 once. Returns the sweep's topplings; avalanche_in_progress turns False after
 the last one. Raises RuntimeError when no avalanche is in progress.)doc")
         .def(
@@ -163,8 +160,7 @@ the last one. Raises RuntimeError when no avalanche is in progress.)doc")
                 const py::ssize_t L = pile.model().side();
                 return ownedArray(onPile(pile, [&] { return pile.burn(); }), py::dtype::of<bool>(), {L, L});
             },
-            R"doc(
-The burning test (Dhar's algorithm) on a copy of the pile, which stays as it
+            R"doc(The burning test (Dhar's algorithm) on a copy of the pile, which stays as it
 is. Returns a boolean (L, L) array of the burnt sites: a stable pile is
 recurrent, a pile of the steady state, exactly when every site burns.
 Raises RuntimeError while an avalanche is in progress.)doc")
