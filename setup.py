@@ -31,5 +31,6 @@ extension = Extension(
 
 setup(
     ext_modules=[extension],
-    options={"build_ext": {"parallel": os.cpu_count() or 1}},
+    # Beside, not inside, the CMake build folder `build`.
+    options={"build": {"build_base": "build-pip"}, "build_ext": {"parallel": os.cpu_count() or 1}},
 )

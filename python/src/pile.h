@@ -33,7 +33,9 @@ public:
 
     // The one way grains fall in bulk: random grains until one sets off an
     // avalanche or `limit` grains fell, then that avalanche relaxed fully.
-    // Without an avalanche the record has size 0 and site -1. Needs limit >= 1.
+    // Without an avalanche the record has size 0 and site -1. Needs limit >= 1
+    // and a stable pile. drop() goes through here alone, so a faster engine
+    // for bulk drops takes its place here.
     Avalanche dropOnce(std::int64_t limit);
 
     // Drops exactly `grains` grains, appending each avalanche; grains left
