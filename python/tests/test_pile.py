@@ -123,6 +123,7 @@ def test_threads_give_the_same_avalanches():
 @pytest.mark.parametrize("work", ["drop", "measure"])
 def test_ctrl_c_stops_between_avalanches(work):
     pile = bs.Sandpile(64)
+    # The timer's thread runs Python, so it fires only if the work lets the GIL go.
     timer = threading.Timer(0.3, _thread.interrupt_main)
     with pytest.raises(KeyboardInterrupt):
         timer.start()
