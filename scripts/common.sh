@@ -20,6 +20,9 @@ install_missing() {
 # libqt6svg6 brings the plug-ins that draw the window icon; qt6-svg-dev the
 # SVG writer of sandpile-stats' plots; libcli11-dev its command line.
 BUILD_PACKAGES=(cmake make g++ qt6-base-dev qt6-svg-dev libcli11-dev libqt6svg6 fonts-dejavu-core)
+# The Python module btwsandpile and its tests, on Debian's /usr/bin/python3;
+# python3-pip brings the wheel builder that pip install needs.
+PYTHON_PACKAGES=(pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-setuptools python3-pip)
 
 # build DIRECTORY BUILD_TYPE [CMAKE OPTIONS...]
 build() {

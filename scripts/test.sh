@@ -1,9 +1,10 @@
 #!/bin/bash
 # Installs what is missing, builds the program twice (optimised, and with
 # AddressSanitizer and UndefinedBehaviorSanitizer) and runs the whole test
-# suite on both builds. The X11 test starts its own Xvfb.
+# suite on both builds. The X11 test starts its own Xvfb. The Python module
+# is built and tested in the optimised build only.
 source "$(dirname "$0")/common.sh"
-install_missing "${BUILD_PACKAGES[@]}" xvfb xdotool x11-utils imagemagick libbenchmark-dev \
+install_missing "${BUILD_PACKAGES[@]}" "${PYTHON_PACKAGES[@]}" xvfb xdotool x11-utils imagemagick libbenchmark-dev \
     desktop-file-utils appstream dpkg-dev file man-db parallel
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

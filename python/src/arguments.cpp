@@ -1,0 +1,27 @@
+#include "arguments.h"
+
+#include <string>
+
+namespace py = pybind11;
+
+namespace Arguments {
+
+std::int64_t integer(py::handle value, const char *name, std::int64_t low, std::int64_t high)
+{
+    // bool is an int to Python, but a count or a seed of True is a mistake.
+    if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
+        throw py::type_error(std::string(name) + " must be an integer, not " + Py_TYPE(value.ptr())->tp_name);
+    const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+    if (!index)
+        throw py::error_already_set();
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (number == -1 && PyErr_Occurred())
+        throw py::error_already_set();
+    if (overflow != 0 || number < low || number > high)
+        throw py::value_error(std::string(name) + " must be from " + std::to_string(low) + " to "
+                              + std::to_string(high) + ", not " + py::str(index).cast<std::string>());
+    return number;
+}
+
+} // namespace Arguments
