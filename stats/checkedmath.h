@@ -7,6 +7,11 @@
 // returns false, with `result` unchanged, when the exact value does not fit.
 namespace Checked {
 
+// For sums of int64 products that may pass 2^64 before they are checked: a
+// 128-bit integer, an extension of GCC and Clang on 64-bit targets (the
+// compilers this project builds with).
+__extension__ using Wide = unsigned __int128;
+
 inline bool add(std::int64_t a, std::int64_t b, std::int64_t &result)
 {
     using Limits = std::numeric_limits<std::int64_t>;

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "checkedmath.h"
 #include "cformat.h"
 #include "exactvalues.h"
 #include "measurer.h"
@@ -58,7 +59,7 @@ std::string fitLine(const char *quantity, const char *symbol, const PowerLawFit 
 // than an int64 holds).
 std::string product(std::int64_t a, std::int64_t b)
 {
-    unsigned __int128 value = (unsigned __int128)(std::uint64_t)a * (std::uint64_t)b;
+    Checked::Wide value = (Checked::Wide)(std::uint64_t)a * (std::uint64_t)b;
     std::string digits;
     do {
         digits.insert(digits.begin(), char('0' + int(value % 10)));

@@ -1,5 +1,6 @@
 #include "sidesummary.h"
 
+#include "checkedmath.h"
 #include "exactvalues.h"
 
 #include <cmath>
@@ -78,10 +79,10 @@ SideSummary::SideSummary(const SeriesResult::Side &measured)
 
     const std::uint64_t sampled = tally.heightCount();
     piles = sampled / (std::uint64_t(side) * std::uint64_t(side));
-    unsigned __int128 heightSum = 0;   // up to 3 x 2^63
+    Checked::Wide heightSum = 0;   // up to 3 x 2^63
     for (std::size_t z = 0; z < heightProbability.size(); ++z) {
         heightProbability[z] = sampled > 0 ? double(tally.heights[z]) / double(sampled) : NOT_AVAILABLE;
-        heightSum += (unsigned __int128)z * tally.heights[z];
+        heightSum += (Checked::Wide)z * tally.heights[z];
     }
     meanHeight = sampled > 0 ? double(heightSum) / double(sampled) : NOT_AVAILABLE;
 

@@ -1,5 +1,6 @@
 #include "tallycheck.h"
 
+#include "checkedmath.h"
 #include "exactvalues.h"
 #include "measurer.h"
 
@@ -17,7 +18,7 @@ constexpr std::int64_t MAX_TOTAL = std::numeric_limits<std::int64_t>::max();
 // for a value outside low..high or a total past MAX_TOTAL.
 struct Sums {
     std::uint64_t count = 0;
-    unsigned __int128 values = 0;
+    Checked::Wide values = 0;
 };
 bool sum(const Histogram &histogram, std::int64_t low, std::int64_t high, Sums &sums)
 {
@@ -26,7 +27,7 @@ bool sum(const Histogram &histogram, std::int64_t low, std::int64_t high, Sums &
         sound = sound && value >= low && value <= high && count <= std::uint64_t(MAX_TOTAL) - sums.count;
         if (sound) {
             sums.count += count;
-            sums.values += (unsigned __int128)value * count;
+            sums.values += (Checked::Wide)value * count;
         }
     });
     return sound;
@@ -47,16 +48,15 @@ std::string fault(const SeriesResult::Side &side, std::int64_t grainsPerRun)
     if (tally.runs.empty())
         return "no run recorded";
     std::int64_t grains = 0, topplings = 0, avalanches = 0;
-    unsigned __int128 piles = 0;
+    Checked::Wide piles = 0;
     for (const Tally::Run &run : tally.runs) {
         const std::string which = "run " + std::to_string(run.index);
         if (run.blocks.size() > std::size_t(Tally::MAX_BLOCKS_PER_RUN))
             return which + " has more blocks than a run makes";
         std::int64_t runGrains = 0;
         for (const Tally::Block &block : run.blocks) {
-            if (__builtin_add_overflow(runGrains, block.grains, &runGrains)
-                || __builtin_add_overflow(topplings, block.topplings, &topplings)
-                || __builtin_add_overflow(avalanches, block.avalanches, &avalanches))
+            if (!Checked::add(runGrains, block.grains, runGrains) || !Checked::add(topplings, block.topplings, topplings)
+                || !Checked::add(avalanches, block.avalanches, avalanches))
                 return "the grains, topplings or avalanches overflow";
             // Each avalanche is set off by a drop of at least one grain.
             if (block.avalanches > block.grains)
@@ -68,7 +68,7 @@ std::string fault(const SeriesResult::Side &side, std::int64_t grainsPerRun)
         }
         if (!run.interrupted && runGrains < grainsPerRun)
             return which + " measured fewer grains than asked for, yet was not interrupted";
-        if (__builtin_add_overflow(grains, runGrains, &grains))
+        if (!Checked::add(grains, runGrains, grains))
             return "the grains overflow";
         piles += std::uint64_t(runGrains / Measurer::heightInterval(side.side));
     }
@@ -91,16 +91,16 @@ std::string fault(const SeriesResult::Side &side, std::int64_t grainsPerRun)
         return "more avalanches than grains";
     if (size.count != std::uint64_t(avalanches))
         return "the blocks' avalanches are not those of the histograms";
-    if (size.values != (unsigned __int128)topplings)
+    if (size.values != (Checked::Wide)topplings)
         return "the blocks' topplings are not the sum of the avalanche sizes";
     if (area.values > size.values || duration.values > size.values)
         return "the areas or durations exceed the sizes";
 
     // The whole pile after every heightInterval grains of each run.
-    unsigned __int128 heights = 0;
+    Checked::Wide heights = 0;
     for (std::uint64_t count : tally.heights)
         heights += count;
-    if (heights > (unsigned __int128)MAX_TOTAL)
+    if (heights > (Checked::Wide)MAX_TOTAL)
         return "the height counts overflow";
     if (heights != piles * std::uint64_t(sites))
         return "the height counts are not those of the piles sampled";

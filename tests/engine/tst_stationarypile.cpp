@@ -1,5 +1,6 @@
 #include "engine/measuringpile.h"
 #include "engine/sandpilemodel.h"
+#include "support/recurrentpiles.h"
 
 #include <QtTest>
 
@@ -17,22 +18,6 @@ class StationaryPileTest : public QObject
     {
         model.burn();
         return model.lastBurn().burntSites == model.sites();
-    }
-
-    // Every pile of heights 0..3 on an L x L lattice, numbered in base 4
-    // (site 0 the lowest digit), that the burning test burns entirely.
-    static std::vector<int> recurrentPileCodes(int side)
-    {
-        const int sites = side * side;
-        SandpileModel model(side);
-        std::vector<int> codes;
-        for (int code = 0; code < 1 << (2 * sites); ++code) {
-            for (int site = 0; site < sites; ++site)
-                model.setHeight(site, code >> (2 * site) & 3);
-            if (isRecurrent(model))
-                codes.push_back(code);
-        }
-        return codes;
     }
 
     static int codeOf(const std::vector<int> &z)
@@ -93,7 +78,7 @@ private slots:
         std::array<std::array<double, 4>, SITES> exact{}, sampled{};
         for (int code : recurrent)
             for (int site = 0; site < SITES; ++site)
-                exact[site][code >> (2 * site) & 3] += 1.0 / double(recurrent.size());
+                exact[site][heightInPile(code, site)] += 1.0 / double(recurrent.size());
         for (int seed = 1; seed <= SAMPLES; ++seed) {
             const std::vector<int> z = stationaryPile(SIDE, seed);
             for (int site = 0; site < SITES; ++site)

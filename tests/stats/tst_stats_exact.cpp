@@ -5,6 +5,7 @@
 #include "series.h"
 #include "sidesummary.h"
 #include "engine/sandpilemodel.h"
+#include "../support/recurrentpiles.h"
 
 #include <QtTest>
 
@@ -45,27 +46,17 @@ double solvedTopplingsPerGrain(int side)
     return sum / n;
 }
 
-// The steady state of a small pile is uniform over its recurrent piles:
-// the stable piles, all 4^(L^2) of them enumerated, on which every site
-// burns. Returns their mean height and counts them.
+// The steady state of a small pile is uniform over its recurrent piles.
+// Returns their mean height and counts them.
 double recurrentMeanHeight(int side, int &recurrent)
 {
-    SandpileModel model(side);
+    const std::vector<int> codes = recurrentPileCodes(side);
     const int sites = side * side;
-    std::vector<int> pile(std::size_t(sites), 0);
-    recurrent = 0;
     long long heights = 0;
-    for (long long code = 0; code < (1LL << (2 * sites)); ++code) {
-        int sum = 0;
-        for (int i = 0; i < sites; ++i)
-            sum += pile[std::size_t(i)] = int(code >> (2 * i)) & 3;
-        model.setHeights(pile);
-        model.burn();
-        if (model.lastBurn().burntSites == sites) {
-            ++recurrent;
-            heights += sum;
-        }
-    }
+    for (int code : codes)
+        for (int site = 0; site < sites; ++site)
+            heights += heightInPile(code, site);
+    recurrent = int(codes.size());
     return double(heights) / (double(recurrent) * sites);
 }
 
