@@ -66,7 +66,8 @@ thread's call waits for it.
                  py::gil_scoped_release release;
                  return std::make_unique<Pile>(L, s, how);
              }),
-             py::arg("side"), py::arg("seed") = Random::DEFAULT_SEED, py::arg("start") = startingPileName(StartingPile::Window),
+             py::arg("side"), py::arg("seed") = Random::DEFAULT_SEED,
+             py::arg("start") = startingPileName(StartingPile::Window),
              "Makes a pile of side L from a seed and a start: see Sandpile.")
         .def_property_readonly(
             "heights",
