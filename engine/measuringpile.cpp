@@ -3,6 +3,7 @@
 #include "stationarypile.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
 namespace {
@@ -37,6 +38,16 @@ void MeasuringPile::layWindowPile()
 void MeasuringPile::layStationaryPile()
 {
     StationaryPile::lay(geometry, std::uint64_t(source.seed()), heights.data(), fronts.data());
+    grains = 0;
+}
+
+void MeasuringPile::setHeights(const std::vector<int> &pile)
+{
+    if (pile.size() != heights.size())
+        throw std::invalid_argument("a pile needs one height per site");
+    if (!std::all_of(pile.begin(), pile.end(), [](int z) { return z >= 0 && z < Lattice::TOPPLING_HEIGHT; }))
+        throw std::invalid_argument("a measuring pile starts stable: heights 0 to 3");
+    std::copy(pile.begin(), pile.end(), heights.begin());   // the edge tags and stamps stay valid
     grains = 0;
 }
 

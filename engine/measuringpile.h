@@ -44,6 +44,12 @@ public:
     // same seed (the random source's, which it leaves as it is).
     void layWindowPile();
     void layStationaryPile();
+    // Takes a stable pile built elsewhere (a SandpileModel's, say), one
+    // height per site, each 0..3, and sets grainsAdded to 0; with the random
+    // source's seed set too, the drops continue that pile's run exactly.
+    // Throws std::invalid_argument, leaving the pile as it was, for any other
+    // count or height: an unstable pile would break relax()'s invariant.
+    void setHeights(const std::vector<int> &pile);
 
     // Drops grains on random sites, drawn as SandpileModel::dropAtRandom
     // draws them, until one brings a site to 4 or `limit` grains have

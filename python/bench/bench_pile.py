@@ -36,7 +36,7 @@ def drop_against_measuring_loop(side, grains, repeats):
         return int(pile.drop(warmup)["size"].sum() + pile.drop(grains)["size"].sum())
 
     def loop():
-        return bs.measure(sizes=side, grains=grains, warmup=warmup, threads=1)
+        return bs.measure(sizes=side, grains=grains, start="window", warmup=warmup, threads=1)
 
     # Processor time as well as the clock's: on a machine shared with other
     # work it is the steadier of the two. Both loops run on one thread.

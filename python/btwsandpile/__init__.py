@@ -3,6 +3,7 @@ of sandpile-stats, for Python.
 
     import btwsandpile as bs
     pile = bs.Sandpile(149)            # the window's starting pile, seed 1
+    pile = bs.Sandpile(149, start="stationary")   # an exact steady-state pile
     avalanches = pile.drop(1_000_000)  # a NumPy record array: site, grains, size, area, duration
     pile.heights                       # read-only (L, L) view of the heights
     bs.measure(sizes=[64, 128], grains=10**6, runs=4)   # what sandpile-stats measures

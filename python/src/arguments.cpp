@@ -24,4 +24,11 @@ std::int64_t integer(py::handle value, const char *name, std::int64_t low, std::
     return number;
 }
 
+std::string text(py::handle value, const char *name)
+{
+    if (!py::isinstance<py::str>(value))
+        throw py::type_error(std::string(name) + " must be a string, not " + Py_TYPE(value.ptr())->tp_name);
+    return value.cast<std::string>();
+}
+
 } // namespace Arguments

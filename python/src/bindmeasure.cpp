@@ -3,6 +3,7 @@
 #include "measurement.h"
 #include "signalwatch.h"
 #include "engine/lattice.h"
+#include "engine/startingpile.h"
 #include "stats/exactvalues.h"
 #include "stats/options.h"
 
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -60,9 +62,15 @@ std::vector<int> sidesFrom(const py::object &sizes)
 }
 
 Measurement measure(const py::object &sizes, const py::object &grains, const py::object &runs, const py::object &threads,
-                    const py::object &seed, const py::object &warmup, const py::object &firstRun)
+                    const py::object &seed, const py::object &start, const py::object &warmup,
+                    const py::object &firstRun)
 {
     Series::Settings settings;
+    const std::string startName = Arguments::text(start, "start");
+    const std::optional<StartingPile> pile = startingPileNamed(startName);
+    if (!pile)
+        throw py::value_error("start must be 'stationary' or 'window', not '" + startName + "'");
+    settings.start = *pile;
     settings.sides = sidesFrom(sizes);
     settings.grains = Arguments::integer(grains, "grains", 1, Options::MAX_COUNT);
     settings.runs = Arguments::integer(runs, "runs", 1, Options::MAX_RUNS);
@@ -166,7 +174,7 @@ sandpile-stats prints for the same series (also str() of this object).)doc")
 
     module.def("measure", &measure, py::arg("sizes") = Measurer::DEFAULT_SIDE, py::arg("grains") = 1000000,
                py::arg("runs") = 1, py::arg("threads") = 0, py::arg("seed") = Random::DEFAULT_SEED,
-               py::arg("warmup") = py::none(), py::arg("first_run") = 0, R"doc(Measures what sandpile-stats measures, on the same engine, and returns a
+               py::arg("start") = startingPileName(StartingPile::Stationary), py::arg("warmup") = py::none(), py::arg("first_run") = 0, R"doc(Measures what sandpile-stats measures, on the same engine, and returns a
 Measurement: the same numbers the tool prints for the same arguments.
 
 sizes      a lattice side or a list of them, each from 2 to MAX_MEASURED_SIDE
@@ -174,7 +182,10 @@ grains     grains measured per run (sandpile-stats --grains)
 runs       independent runs per side (--runs)
 threads    runs measured in parallel; 0: all cores (--threads)
 seed       seed of run 0, from 1 to MAX_SEED (--seed); later runs hash it
-warmup     grains dropped unmeasured first; None: 2 L^2 (--warmup)
+start      each run's starting pile (--start): "stationary", an exact
+           sample of the steady state, or "window", the window's random pile
+warmup     grains dropped unmeasured first; None: none from "stationary",
+           2 L^2 from "window" (--warmup)
 first_run  the index of the first run (--first-run)
 
 Runs without the GIL. Ctrl-C stops every run at its next avalanche and

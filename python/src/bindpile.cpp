@@ -2,8 +2,10 @@
 #include "bindings.h"
 #include "pile.h"
 #include "signalwatch.h"
+#include "engine/startingpile.h"
 
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace py = pybind11;
@@ -21,22 +23,15 @@ auto onPile(Pile &pile, Work work)
     return work();
 }
 
+// The names sandpile-stats gives its starting piles, and "empty".
 Pile::Start startNamed(const py::handle &start)
 {
-    if (!py::isinstance<py::str>(start))
-        throw py::type_error(std::string("start must be a string, not ") + Py_TYPE(start.ptr())->tp_name);
-    const std::string name = start.cast<std::string>();
-    if (name == "random")
-        return Pile::Start::Random;
+    const std::string name = Arguments::text(start, "start");
     if (name == "empty")
         return Pile::Start::Empty;
-    if (name == "stationary") {
-        PyErr_SetString(PyExc_NotImplementedError,
-                        "start='stationary' is not available yet in this version of btwsandpile; use "
-                        "start='random' and drop 2 L^2 grains to reach the steady state");
-        throw py::error_already_set();
-    }
-    throw py::value_error("start must be 'random', 'empty' or 'stationary', not '" + name + "'");
+    if (const std::optional<StartingPile> pile = startingPileNamed(name))
+        return *pile == StartingPile::Stationary ? Pile::Start::Stationary : Pile::Start::Window;
+    throw py::value_error("start must be 'window', 'stationary' or 'empty', not '" + name + "'");
 }
 
 } // namespace
@@ -46,14 +41,15 @@ void bindPile(py::module_ &module)
     PYBIND11_NUMPY_DTYPE(Avalanche, site, grains, size, area, duration);
     py::class_<Pile>(module, "Sandpile", R"doc(A Bak-Tang-Wiesenfeld sandpile on an L x L lattice with open edges.
 
-Sandpile(side, seed=1, start="random")
+Sandpile(side, seed=1, start="window")
 
 side   lattice side L, from MIN_SIDE to MAX_SIDE.
 seed   seed of the pile's random source, from 1 to MAX_SEED; 1 is the window's.
-start  "random": the window's starting pile, heights uniform in 0..3 drawn
-       from the random source; "empty": every height 0; "stationary": an
-       exact sample of the steady state (not available yet: raises
-       NotImplementedError).
+start  "window": the window's starting pile, heights uniform in 0..3 drawn
+       from the random source, some 2 L^2 grains from the steady state;
+       "stationary": an exact sample of the steady state, laid from the
+       seed (sandpile-stats' default start); "empty": every height 0.
+       The names are sandpile-stats' --start names.
 
 Grains dropped with drop() fall on random sites exactly as in the window's
 "run free" style and in sandpile-stats: the same seed gives the same
@@ -70,7 +66,8 @@ thread's call waits for it.
                  py::gil_scoped_release release;
                  return std::make_unique<Pile>(L, s, how);
              }),
-             py::arg("side"), py::arg("seed") = Random::DEFAULT_SEED, py::arg("start") = "random",
+             py::arg("side"), py::arg("seed") = Random::DEFAULT_SEED,
+             py::arg("start") = startingPileName(StartingPile::Window),
              "Makes a pile of side L from a seed and a start: see Sandpile.")
         .def_property_readonly(
             "heights",
@@ -91,7 +88,7 @@ It follows the pile as it changes and keeps the pile alive. Row 0 is the top.)do
         .def_property_readonly("side", [](Pile &pile) { return pile.model().side(); }, "The lattice side L.")
         .def_property_readonly("seed", &Pile::seed, "The seed the pile was made with.")
         .def_property_readonly(
-            "grains", [](Pile &pile) { return onPile(pile, [&] { return pile.model().grainsAdded(); }); },
+            "grains", [](Pile &pile) { return onPile(pile, [&] { return pile.grainsAdded(); }); },
             "Grains added so far, by drop() and add().")
         .def_property_readonly(
             "mean_height", [](Pile &pile) { return onPile(pile, [&] { return pile.model().averageHeight(); }); },
@@ -101,11 +98,11 @@ It follows the pile as it changes and keeps the pile alive. Row 0 is the top.)do
             [](Pile &pile) { return onPile(pile, [&] { return pile.model().avalancheInProgress(); }); },
             "Whether an avalanche started by add() awaits sweep().")
         .def_property_readonly(
-            "avalanche_size", [](Pile &pile) { return onPile(pile, [&] { return pile.model().avalancheSize(); }); },
+            "avalanche_size", [](Pile &pile) { return onPile(pile, [&] { return pile.avalancheSize(); }); },
             "Topplings of the avalanche in progress so far, or of the last one.")
         .def_property_readonly(
             "largest_avalanche",
-            [](Pile &pile) { return onPile(pile, [&] { return pile.model().largestAvalanche(); }); },
+            [](Pile &pile) { return onPile(pile, [&] { return pile.largestAvalanche(); }); },
             "Topplings of the largest avalanche so far.")
         .def(
             "drop",
@@ -165,7 +162,7 @@ is. Returns a boolean (L, L) array of the burnt sites: a stable pile is
 recurrent, a pile of the steady state, exactly when every site burns.
 Raises RuntimeError while an avalanche is in progress.)doc")
         .def("__repr__", [](Pile &pile) {
-            const std::int64_t grains = onPile(pile, [&] { return pile.model().grainsAdded(); });
+            const std::int64_t grains = onPile(pile, [&] { return pile.grainsAdded(); });
             return "Sandpile(side=" + std::to_string(pile.model().side()) + ", seed=" + std::to_string(pile.seed())
                    + ", grains=" + std::to_string(grains) + ")";
         });

@@ -12,7 +12,7 @@ Measurement::Measurement(const Series::Settings &settings, SeriesResult result)
         runs.push_back(settings.firstRun + k);
     const SeriesSummary summary(std::move(result));
     // The tool's header lists the runs asked for, printed before they start.
-    report = Report::header(seed, runs, grainsPerRun, summary.result.start) + Report::body(summary);
+    report = Report::header(seed, runs, grainsPerRun, settings.start) + Report::body(summary);
     for (std::size_t s = 0; s < summary.sides.size(); ++s)
         sides.push_back({summary.sides[s], summary.result.sides[s].tally});
 }

@@ -1,15 +1,18 @@
 #include "pile.h"
 
-#include <algorithm>
 #include <stdexcept>
 #include <string>
 
 Pile::Pile(int side, std::int64_t seed, Start start)
     : sandpile(side, seed)
-    , counter(sandpile.sites())
+    , measuring(side, seed)
     , firstSeed(seed)
 {
-    sandpile.reinitialise(start == Start::Random ? SandpileModel::RunFree : SandpileModel::Fractalsand0);
+    switch (start) {
+    case Start::Window: sandpile.reinitialise(SandpileModel::RunFree); break;
+    case Start::Stationary: sandpile.layStationaryPile(); break;
+    case Start::Empty: sandpile.reinitialise(SandpileModel::Fractalsand0); break;
+    }
 }
 
 void Pile::requireStable(const char *action) const
@@ -19,38 +22,32 @@ void Pile::requireStable(const char *action) const
                                + " while an avalanche is in progress: sweep() until it ends");
 }
 
+void Pile::lendPile()
+{
+    measuring.setHeights(sandpile.z());   // stable: drop() requires it
+    measuring.random().setSeed(sandpile.random().seed());
+}
+
+void Pile::takePileBack()
+{
+    // Site by site: the model keeps its height vector, which the NumPy view
+    // of the heights points into.
+    const std::vector<std::uint8_t> &z = measuring.z();
+    for (int site = 0; site < sandpile.sites(); ++site)
+        if (sandpile.z()[std::size_t(site)] != z[std::size_t(site)])
+            sandpile.setHeight(site, z[std::size_t(site)]);
+    sandpile.random().setSeed(measuring.random().seed());
+}
+
 Avalanche Pile::dropOnce(std::int64_t limit)
 {
-    const int L = sandpile.side();
-    const int N = sandpile.sites();
-    Avalanche avalanche;
-    SandpileObserver none;
-    // SandpileModel::dropAtRandom's draws, grain by grain so that the limit
-    // can stop them: the same random sites, and the same counted grains.
-    while (avalanche.grains < limit && !sandpile.avalancheInProgress()) {
-        const int site = std::min(int(sandpile.uniformRandom() * L * L), N - 1);
-        sandpile.selectSite(site);
-        sandpile.dropAtSelectedSite(none);
-        ++avalanche.grains;
-        avalanche.site = site;
+    const MeasuringPile::Drop drop = measuring.drop(limit);
+    droppedGrains += drop.grains;
+    if (drop.site >= 0) {
+        lastDropped = drop.size;
+        largestDropped = std::max(largestDropped, drop.size);
     }
-    if (!sandpile.avalancheInProgress()) {
-        avalanche.site = -1;
-        return avalanche;
-    }
-    // The counter relaxes as a local (its stamps moved, not copied): the
-    // compiler then knows the pile's writes leave its mark alone, and keeps
-    // the mark in a register instead of reloading it after every toppling.
-    AreaCounter local(std::move(counter));
-    local.begin();
-    while (sandpile.avalancheInProgress()) {
-        sandpile.relax(local);
-        ++avalanche.duration;
-    }
-    avalanche.size = sandpile.avalancheSize();
-    avalanche.area = local.area;
-    counter = std::move(local);
-    return avalanche;
+    return {drop.site, drop.grains, drop.size, drop.area, drop.duration};
 }
 
 bool Pile::add(std::int64_t row, std::int64_t column)
@@ -63,6 +60,8 @@ bool Pile::add(std::int64_t row, std::int64_t column)
     SandpileObserver none;
     sandpile.selectSite(int(row * L + column));
     sandpile.dropAtSelectedSite(none);
+    if (sandpile.avalancheInProgress())
+        lastDropped.reset();
     return sandpile.avalancheInProgress();
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
-#include "areacounter.h"
 #include "avalanche.h"
+#include "engine/measuringpile.h"
 #include "engine/sandpilemodel.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 // The pile behind btwsandpile.Sandpile: the engine's SandpileModel, driven
@@ -14,10 +16,16 @@
 // is in progress; its front then lists every unstable site, and only
 // sweep() may touch the pile until it ends. Calls that would break this
 // throw std::logic_error; bad sites throw std::out_of_range.
+//
+// The model holds the pile of record (its heights are what Python sees).
+// Bulk drops run on a MeasuringPile at full speed: drop() hands it the
+// model's heights and random state, and takes them back when it returns,
+// however it returns. The model does not count those grains and
+// avalanches, so the pile counts them itself.
 class Pile
 {
 public:
-    enum class Start { Random, Empty };
+    enum class Start { Window, Stationary, Empty };
 
     // Drops check `interrupted` after about this much work (grains plus
     // topplings, some ten milliseconds), always between avalanches.
@@ -31,12 +39,11 @@ public:
     // Held by whoever calls the pile; a pile serves one caller at a time.
     std::mutex &mutex() { return busy; }
 
-    // The one way grains fall in bulk: random grains until one sets off an
-    // avalanche or `limit` grains fell, then that avalanche relaxed fully.
-    // Without an avalanche the record has size 0 and site -1. Needs limit >= 1
-    // and a stable pile. drop() goes through here alone, so a faster engine
-    // for bulk drops takes its place here.
-    Avalanche dropOnce(std::int64_t limit);
+    // The counters of drop() and add() together.
+    std::int64_t grainsAdded() const { return sandpile.grainsAdded() + droppedGrains; }
+    // Topplings of the avalanche in progress so far, or of the last one.
+    std::int64_t avalancheSize() const { return lastDropped.value_or(sandpile.avalancheSize()); }
+    std::int64_t largestAvalanche() const { return std::max(sandpile.largestAvalanche(), largestDropped); }
 
     // Drops exactly `grains` grains, appending each avalanche; grains left
     // over after the last avalanche stay on the pile. Stops early, between
@@ -54,8 +61,20 @@ public:
 private:
     void requireStable(const char *action) const;
 
+    // The measuring pile takes over the model's pile and random state, and
+    // hands them back: a bulk drop runs between the two.
+    void lendPile();
+    void takePileBack();
+    // The one way grains fall in bulk, on the measuring pile: random grains
+    // until one sets off an avalanche or `limit` grains fell, then that
+    // avalanche relaxed fully; site -1 and size 0 without an avalanche.
+    Avalanche dropOnce(std::int64_t limit);
+
     SandpileModel sandpile;
-    AreaCounter counter;
+    MeasuringPile measuring;
+    std::int64_t droppedGrains = 0;
+    std::int64_t largestDropped = 0;
+    std::optional<std::int64_t> lastDropped;   // unset once add() starts an avalanche
     std::int64_t firstSeed;
     std::mutex busy;
 };
@@ -64,6 +83,13 @@ template <typename Interrupted>
 bool Pile::drop(std::int64_t grains, std::vector<Avalanche> &avalanches, Interrupted interrupted)
 {
     requireStable("drop grains");
+    lendPile();
+    // Whatever ends the loop (an interruption, no memory for a record), the
+    // model gets the pile back as it stands: stable, every grain counted.
+    struct Return {
+        Pile &pile;
+        ~Return() { pile.takePileBack(); }
+    } giveBack{*this};
     std::int64_t work = 0;
     for (std::int64_t dropped = 0; dropped < grains;) {
         if (work >= WORK_BETWEEN_CHECKS) {

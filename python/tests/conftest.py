@@ -42,6 +42,14 @@ def reference_drops(side, seed, grains):
     area, duration) tuple per avalanche."""
     random = ParkMiller(seed)
     z = np.array([int(random.uniform() * 4.0) for _ in range(side * side)], dtype=np.int32).reshape(side, side)
+    return z, reference_run(z, random, grains)
+
+
+def reference_run(z, random, grains):
+    """`grains` grains dropped on the pile z (changed in place) from the
+    generator `random`; one (site, grains, size, area, duration) tuple per
+    avalanche."""
+    side = z.shape[0]
     avalanches = []
     since = 0
     for _ in range(grains):
@@ -59,7 +67,7 @@ def reference_drops(side, seed, grains):
             duration += 1
         avalanches.append((site, since, size, int(toppled.sum()), duration))
         since = 0
-    return z, avalanches
+    return avalanches
 
 
 def as_tuples(records, fields=("site", "grains", "size", "area", "duration")):

@@ -6,6 +6,7 @@ import subprocess
 from collections import Counter
 
 import numpy as np
+import pytest
 
 import btwsandpile as bs
 from conftest import needed_libraries
@@ -21,11 +22,12 @@ def raw_counts(folder, side):
     return counts
 
 
-def test_measure_prints_and_counts_what_the_tool_does(stats_tool, tmp_path):
-    arguments = ["--size", "8", "--size", "21", "--grains", "3000", "--runs", "2", "--seed", "5"]
+@pytest.mark.parametrize("start", ["stationary", "window"])
+def test_measure_prints_and_counts_what_the_tool_does(stats_tool, tmp_path, start):
+    arguments = ["--size", "8", "--size", "21", "--grains", "3000", "--runs", "2", "--seed", "5", "--start", start]
     printed = subprocess.run([stats_tool, *arguments, "--threads", "2", "--csv", str(tmp_path)],
                              capture_output=True, text=True, check=True).stdout
-    measured = bs.measure(sizes=[8, 21], grains=3000, runs=2, seed=5, threads=1)
+    measured = bs.measure(sizes=[8, 21], grains=3000, runs=2, seed=5, threads=1, start=start)
     assert measured.report == printed == str(measured)
     assert measured.runs == [0, 1] and not measured.interrupted
 
@@ -43,11 +45,12 @@ def test_measure_prints_and_counts_what_the_tool_does(stats_tool, tmp_path):
         assert side.height_probability.tolist() == (side.height_counts / side.height_counts.sum()).tolist()
 
 
-def test_drop_sees_the_avalanches_the_tool_tallies(stats_tool, tmp_path):
+@pytest.mark.parametrize("start", ["stationary", "window"])
+def test_drop_sees_the_avalanches_the_tool_tallies(stats_tool, tmp_path, start):
     grains = 2000
     subprocess.run([stats_tool, "--size", "9", "--grains", str(grains), "--warmup", "0", "--seed", "77",
-                    "--csv", str(tmp_path)], capture_output=True, check=True)
-    records = bs.Sandpile(9, seed=77).drop(grains + 4 * 81)
+                    "--start", start, "--csv", str(tmp_path)], capture_output=True, check=True)
+    records = bs.Sandpile(9, seed=77, start=start).drop(grains + 4 * 81)
     # The tool measures every avalanche whose first grain falls among the first `grains`.
     first_grain = np.cumsum(records["grains"]) - records["grains"]
     measured = records[first_grain < grains]

@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 import btwsandpile as bs
-from conftest import as_tuples, reference_drops, topple
+from conftest import ParkMiller, as_tuples, reference_drops, reference_run, topple
 
 
 @pytest.mark.parametrize("side, seed", [(2, 1), (8, 1), (13, 123456789)])
@@ -23,6 +23,7 @@ def test_drops_match_the_reference(side, seed):
     assert whole.grains == grains
     assert whole.mean_height == pytest.approx(expected_heights.mean())
     assert whole.largest_avalanche == max(size for _, _, size, _, _ in expected)
+    assert whole.avalanche_size == expected[-1][2]
 
     # Grains left after the last avalanche carry over to the next call.
     split = bs.Sandpile(side, seed=seed)
@@ -38,13 +39,18 @@ def test_sweeps_replay_parallel_toppling():
     side = 24
     pile = bs.Sandpile(side, seed=7)
     pile.drop(2 * side * side)
+    random = ParkMiller(7)
+    for _ in range(3 * side * side):   # the starting pile's draws and the grains'
+        random.uniform()
     view = pile.heights   # taken once: it follows the pile
     z = view.copy()
+    grains = pile.grains
     for row, column in [(0, 0), (12, 12), (0, 9), (23, 5), (11, 12)]:
         started = False
         while not started:
             started = pile.add(row, column)
             z[row, column] += 1
+            grains += 1
             assert np.array_equal(view, z)
         assert pile.avalanche_in_progress and pile.avalanche_size == 0
         size = 0
@@ -56,6 +62,13 @@ def test_sweeps_replay_parallel_toppling():
             assert pile.avalanche_size == size
         assert (z <= 3).all()
     assert pile.mean_height == pytest.approx(z.mean())
+    assert pile.grains == grains
+    # drop() goes on from the pile the sweeps left, with the random draws
+    # where the first drop() left them.
+    expected = reference_run(z, random, side * side)
+    assert as_tuples(pile.drop(side * side)) == expected
+    assert np.array_equal(view, z)
+    assert pile.grains == grains + side * side and pile.avalanche_size == expected[-1][2]
     with pytest.raises(RuntimeError, match="no avalanche"):
         pile.sweep()
 
@@ -91,6 +104,20 @@ def test_burning_marks_exactly_the_recurrent_part():
     assert pile.burn().all()
     assert np.array_equal(pile.heights, before)
     assert not bs.Sandpile(32, start="empty").burn().any()
+
+
+@pytest.mark.parametrize("side", [2, 31, 100])
+def test_the_stationary_start_is_a_steady_state_pile_from_the_seed(side):
+    pile = bs.Sandpile(side, seed=9, start="stationary")
+    z = pile.heights.copy()
+    assert pile.grains == 0 and ((0 <= z) & (z <= 3)).all()
+    assert pile.burn().all()
+    assert np.array_equal(bs.Sandpile(side, seed=9, start="stationary").heights, z)
+    if side > 2:
+        assert not np.array_equal(bs.Sandpile(side, seed=10, start="stationary").heights, z)
+    # Grains keep it in the steady state.
+    pile.drop(side * side)
+    assert pile.burn().all()
 
 
 def test_threads_give_the_same_avalanches():

@@ -128,6 +128,58 @@ private slots:
         // The run reached avalanches that span the lattice many times over.
         QVERIFY(largest > std::int64_t(side) * side);
     }
+
+    // A measuring pile that has measured a run of its own takes a model's
+    // pile and random state midway, and then drops the model's avalanches,
+    // areas included (its stamps of the earlier run must not count). Bad
+    // piles are refused and leave it as it was.
+    void continuesAModelsPileFromItsHeights()
+    {
+        constexpr int SIDE = 23;
+        SandpileModel model(SIDE, 4242);
+        model.reinitialise(SandpileModel::RunFree);
+        SandpileObserver none;
+        while (model.grainsAdded() < 3 * SIDE * SIDE) {
+            model.dropAtRandom(none);
+            while (model.avalancheInProgress())
+                model.relax();
+        }
+        MeasuringPile fast(SIDE, 99);
+        fast.layStationaryPile();
+        for (int k = 0; k < 500; ++k)
+            fast.drop(std::numeric_limits<std::int64_t>::max());
+        const std::vector<std::uint8_t> before = fast.z();
+
+        std::vector<int> unstable = model.z();
+        unstable[SIDE] = Lattice::TOPPLING_HEIGHT;
+        std::vector<int> negative = model.z();
+        negative.back() = -1;
+        for (const std::vector<int> &bad : {unstable, negative, std::vector<int>(SIDE, 0)}) {
+            QVERIFY_THROWS_EXCEPTION(std::invalid_argument, fast.setHeights(bad));
+            QVERIFY(fast.z() == before);
+        }
+
+        fast.setHeights(model.z());
+        fast.random().setSeed(model.random().seed());
+        QVERIFY(sameHeights(model.z(), fast.z()));
+        QCOMPARE(fast.grainsAdded(), std::int64_t(0));
+        const std::int64_t grainsBefore = model.grainsAdded();
+        DistinctSites distinct(model.sites());
+        for (int avalanche = 0; avalanche < 2000; ++avalanche) {
+            const int dropped = model.dropAtRandom(distinct);
+            std::int64_t sweeps = 0;
+            for (; model.avalancheInProgress(); ++sweeps)
+                model.relax(distinct);
+            const MeasuringPile::Drop drop = fast.drop(std::numeric_limits<std::int64_t>::max());
+            QCOMPARE(drop.grains, std::int64_t(dropped));
+            QCOMPARE(drop.size, model.avalancheSize());
+            QCOMPARE(drop.area, distinct.takeCount());
+            QCOMPARE(drop.duration, sweeps);
+        }
+        QVERIFY(sameHeights(model.z(), fast.z()));
+        QCOMPARE(fast.grainsAdded(), model.grainsAdded() - grainsBefore);
+        QCOMPARE(fast.random().seed(), model.random().seed());
+    }
 };
 
 QTEST_MAIN(MeasuringPileTest)
