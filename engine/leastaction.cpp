@@ -1,0 +1,189 @@
+#include "leastaction.h"
+
+#include <limits>
+
+namespace {
+
+// An edge cell's height: no number of grains given to it or taken from it
+// brings it to 0 (piles hold fewer than 2^61 grains).
+constexpr std::int64_t EDGE_HEIGHT = std::numeric_limits<std::int64_t>::min() / 2;
+constexpr std::int64_t STOP_POLL = 1 << 16;   // stack pops between looks at the stop flag
+
+} // namespace
+
+LeastAction::LeastAction(const FoldedLattice &lattice)
+    : geometry(lattice)
+    , s(new std::int64_t[lattice.cells()])   // uninitialised: untouched tails cost nothing
+    , u(new std::int64_t[lattice.cells()])
+{
+    const int w = geometry.width(), h = geometry.height();
+    for (int y = -1; y <= h; ++y) {
+        const std::uint32_t first = geometry.index(-1, y);
+        for (int x = -1; x <= w; ++x) {
+            const bool site = x >= 0 && x < w && y >= 0 && y < h;
+            s[first + std::uint32_t(x + 1)] = site ? 0 : EDGE_HEIGHT;
+            u[first + std::uint32_t(x + 1)] = 0;
+        }
+    }
+}
+
+std::size_t LeastAction::bytesFor(const FoldedLattice &lattice)
+{
+    return lattice.residentBytes(2 * sizeof(std::int64_t));
+}
+
+template <typename Visit>
+void LeastAction::forEachSite(Visit visit) const
+{
+    for (int y = 0; y < geometry.height(); ++y)
+        for (std::uint32_t cell = geometry.index(0, y), end = cell + std::uint32_t(geometry.width()); cell < end; ++cell)
+            visit(cell);
+}
+
+// The sites a toppling of `cell` gives grains to, with the grains each
+// takes; edge cells among them on the lattice's plain part.
+template <typename Visit>
+static inline void forEachNeighbour(const FoldedLattice &lattice, std::uint32_t cell, Visit visit)
+{
+    if (lattice.plain(cell)) {
+        const std::uint32_t row = lattice.stride();
+        visit(cell - row, 1);
+        visit(cell + 1, 1);
+        visit(cell + row, 1);
+        visit(cell - 1, 1);
+    } else {
+        lattice.forEachNeighbour(cell, visit);
+    }
+}
+
+void LeastAction::applyOdometer()
+{
+    std::int64_t *const heights = s.get();
+    forEachSite([&](std::uint32_t cell) {
+        const std::int64_t topplings = u[cell];
+        if (topplings == 0)
+            return;
+        heights[cell] -= 4 * topplings;
+        forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { heights[to] += grains * topplings; });
+    });
+}
+
+// A site is unstable upwards at 4 grains or more, downwards below 0. Every
+// site on the stack is unstable or was when it was pushed; a site is pushed
+// when it becomes unstable, so it is on the stack at most once.
+template <LeastAction::Direction direction>
+void LeastAction::relax(std::vector<std::uint32_t> &stack, std::int64_t &pops, const Stop &stop)
+{
+    constexpr bool up = direction == Direction::Topple;
+    const auto unstable = [](std::int64_t height) { return up ? height >= 4 : height < 0; };
+    std::int64_t *const heights = s.get();
+    std::int64_t *const odometer = u.get();
+    while (!stack.empty()) {
+        const std::uint32_t cell = stack.back();
+        stack.pop_back();
+        const std::int64_t height = heights[cell];
+        if (!unstable(height))
+            continue;
+        // All the topplings due at once: floor(h / 4), or ceil(-h / 4)
+        // untopplings, which the odometer holds (a site below 0 toppled at
+        // least that often, since it had at least 0 grains before it did).
+        const std::int64_t times = up ? height >> 2 : (3 - height) >> 2;
+        const std::int64_t given = up ? times : -times;
+        heights[cell] = height - 4 * given;
+        odometer[cell] += given;
+        forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) {
+            const std::int64_t before = heights[to];
+            heights[to] = before + grains * given;
+            if (!unstable(before) && unstable(heights[to]))
+                stack.push_back(to);
+        });
+        if (++pops % STOP_POLL == 0 && stop && stop())
+            throw Stopped();
+    }
+}
+
+template <LeastAction::Direction direction>
+void LeastAction::pushUnstable(std::vector<std::uint32_t> &stack) const
+{
+    forEachSite([&](std::uint32_t cell) {
+        if (direction == Direction::Topple ? s[cell] >= 4 : s[cell] < 0)
+            stack.push_back(cell);
+    });
+}
+
+std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queue, std::int64_t &toppled)
+{
+    // need: the grains a toppling of its toppled neighbours that have not
+    // burnt would give a site, less its height; a site burns at 0 or less
+    // (a fold gives a site the grains of a neighbour and of its image).
+    // Edge cells and sites that never toppled count as burnt from the start.
+    constexpr std::int8_t BURNT = std::numeric_limits<std::int8_t>::min();
+    const std::unique_ptr<std::int8_t[]> need(new std::int8_t[geometry.cells()]);
+    for (int y = -1; y <= geometry.height(); ++y)
+        for (int x = -1; x <= geometry.width(); ++x)
+            need[geometry.index(x, y)] = 0;
+    forEachSite([&](std::uint32_t cell) {
+        if (u[cell] > 0)
+            forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { need[to] = std::int8_t(need[to] + grains); });
+    });
+    for (int y = -1; y <= geometry.height(); ++y)
+        for (int x = -1; x <= geometry.width(); ++x) {
+            const std::uint32_t cell = geometry.index(x, y);
+            if (x < 0 || y < 0 || x == geometry.width() || y == geometry.height() || u[cell] == 0) {
+                need[cell] = BURNT;
+                continue;
+            }
+            // A stable pile: 0 <= s <= 3, and at most 4 grains come in, so need fits a byte.
+            need[cell] = std::int8_t(need[cell] - s[cell]);
+            if (need[cell] <= 0) {
+                need[cell] = BURNT;
+                queue.push_back(cell);
+            }
+        }
+    toppled = 0;
+    while (!queue.empty()) {
+        const std::uint32_t cell = queue.back();
+        queue.pop_back();
+        forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) {
+            if (need[to] == BURNT)
+                return;
+            need[to] = std::int8_t(need[to] - grains);
+            if (need[to] <= 0) {
+                need[to] = BURNT;
+                queue.push_back(to);
+            }
+        });
+    }
+    std::vector<std::uint32_t> left;
+    forEachSite([&](std::uint32_t cell) {
+        if (u[cell] > 0)
+            ++toppled;
+        if (need[cell] != BURNT)
+            left.push_back(cell);
+    });
+    return left;
+}
+
+LeastAction::Work LeastAction::stabilise(const Stop &stop)
+{
+    Work work;
+    std::vector<std::uint32_t> stack;
+    pushUnstable<Direction::Untopple>(stack);
+    relax<Direction::Untopple>(stack, work.untopplings, stop);
+    pushUnstable<Direction::Topple>(stack);
+    relax<Direction::Topple>(stack, work.topplings, stop);
+    for (;;) {
+        ++work.burningPasses;
+        const std::vector<std::uint32_t> left = unburnt(stack, work.toppledSites);
+        if (left.empty())
+            return work;
+        // Untopple the unburnt set once, all its sites together.
+        for (const std::uint32_t cell : left) {
+            s[cell] += 4;
+            u[cell] -= 1;
+            forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { s[to] -= grains; });
+        }
+        pushUnstable<Direction::Untopple>(stack);
+        relax<Direction::Untopple>(stack, work.untopplings, stop);
+    }
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "foldedlattice.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+// Stabilises a pile by least action (Fey, Levine and Peres 2010): the
+// odometer u, the topplings of each site, is the least u >= 0 with
+// s0 + Lap u <= 3 everywhere, and the stable pile is s0 + Lap u. Starting from
+// any guess of u, the pile is relaxed to it exactly:
+//   1. sites below 0 untopple (a cheap cut of where the guess is too high);
+//   2. sites of 4 or more topple until none is left: now s <= 3, so u is at
+//      least the least odometer;
+//   3. a burning test over the toppled sites (u > 0) finds any set F where
+//      each site holds fewer grains than it has neighbours in F; untoppling
+//      F once keeps u at least the least odometer, and sites it leaves
+//      below 0 untopple too. When every toppled site burns, no such set is
+//      left and u is the least odometer: the result is certified.
+// A guess too low costs only the missing topplings, one too high a burning
+// pass for each grain of excess: guesses should err low.
+//
+// Heights and the odometer are 64-bit: the odometer of 2^32 grains on one
+// site reaches 10^10.
+class LeastAction
+{
+public:
+    // Polled now and then during the work; returning true abandons it by
+    // throwing Stopped.
+    using Stop = std::function<bool()>;
+    struct Stopped : std::runtime_error {
+        Stopped() : std::runtime_error("stopped") {}
+    };
+
+    // What the relaxation did.
+    struct Work {
+        std::int64_t topplings = 0;     // stack pops that toppled, each any number of times
+        std::int64_t untopplings = 0;   // the same for untoppling
+        int burningPasses = 0;          // the last one certified the result
+        std::int64_t toppledSites = 0;  // stored sites with u > 0, which the last pass burnt
+    };
+
+    // Every height and the odometer 0. Throws std::bad_alloc when the
+    // machine cannot hold the pile.
+    explicit LeastAction(const FoldedLattice &lattice);
+
+    const FoldedLattice &lattice() const { return geometry; }
+    // Bytes this holds for a lattice; the burning test adds one per cell.
+    static std::size_t bytesFor(const FoldedLattice &lattice);
+
+    std::int64_t &height(int x, int y) { return s[geometry.index(x, y)]; }
+    std::int64_t height(int x, int y) const { return s[geometry.index(x, y)]; }
+    std::int64_t &odometer(int x, int y) { return u[geometry.index(x, y)]; }
+    std::int64_t odometer(int x, int y) const { return u[geometry.index(x, y)]; }
+
+    // Heights += Lap odometer: lay the starting pile and a guess of the
+    // odometer, call this once, then stabilise().
+    void applyOdometer();
+    // Relaxes to the least odometer and certifies it.
+    Work stabilise(const Stop &stop = {});
+
+private:
+    enum class Direction { Topple, Untopple };
+    template <Direction direction>
+    void relax(std::vector<std::uint32_t> &stack, std::int64_t &pops, const Stop &stop);
+    template <Direction direction>
+    void pushUnstable(std::vector<std::uint32_t> &stack) const;
+    // The toppled sites that do not burn: empty when the odometer is least.
+    std::vector<std::uint32_t> unburnt(std::vector<std::uint32_t> &queue, std::int64_t &toppled);
+    template <typename Visit>
+    void forEachSite(Visit visit) const;
+
+    FoldedLattice geometry;
+    // Indexed by cell. An edge cell's height is far below 0 so that it
+    // never topples nor untopples, its odometer 0 so that it never burns.
+    std::unique_ptr<std::int64_t[]> s;
+    std::unique_ptr<std::int64_t[]> u;
+};

@@ -1,0 +1,378 @@
+#include "pilebuilder.h"
+#include "potentialkernel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <memory>
+#include <numbers>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+// Below these the piles topple from nothing, in no time.
+constexpr std::uint64_t BASE_GRAINS = 1 << 12;
+constexpr int BASE_SIDE = 32;
+// Guesses are lowered before they are rounded down: a guess too high costs a
+// burning pass per toppling too many, one too low only the topplings it
+// misses. The upscaled odometers are off by a smooth bump that grows with
+// the pile, about n / 900 for n grains on one site and L^2 / 10000 for the
+// identity; the margins, measured, clear it.
+constexpr double CENTRE_MARGIN = 1.0 / 1000;
+constexpr double IDENTITY_MARGIN = 2.0 / 10000;
+
+// The stored sites from the centre that n grains need: the pile's radius is
+// about sqrt(n / (2.1 pi)), its mean height about 2.1. A quadrant too small
+// is found out (a site on its edge toppled) and grown.
+int centreSide(std::uint64_t grains)
+{
+    return int(std::ceil(std::sqrt(double(grains) / 6.0))) + 4;
+}
+
+// Runs body(first, end) over [0, count) in one contiguous block a thread.
+template <typename Body>
+void parallelFor(int count, int threads, Body body)
+{
+    threads = std::clamp(threads, 1, std::max(count, 1));
+    if (threads == 1)
+        return body(0, count);
+    std::vector<std::jthread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&, t] { body(int(std::int64_t(count) * t / threads), int(std::int64_t(count) * (t + 1) / threads)); });
+}
+
+// A coarse pile's smooth part on its stored sites, with one more column and
+// row beyond its lattice.
+struct Field {
+    int width = 0, height = 0;
+    std::vector<double> values;
+    double at(int x, int y) const { return values[std::size_t(y) * width + x]; }
+};
+
+// Where a fine site's coordinate falls on the coarse field: between `low`
+// and `high`, `t` of the way; low < 0 beyond it.
+struct Span {
+    int low = -1, high = -1;
+    double t = 0;
+};
+
+double interpolate(const Field &field, const Span &x, const Span &y)
+{
+    const double near = field.at(x.low, y.low) * (1 - x.t) + field.at(x.high, y.low) * x.t;
+    const double far = field.at(x.low, y.high) * (1 - x.t) + field.at(x.high, y.high) * x.t;
+    return near * (1 - y.t) + far * y.t;
+}
+
+// Lays on every stored site within the field the odometer
+// guess(x, y, scale * the field there), lowered and rounded down, at least 0.
+template <typename Guess>
+void layGuess(LeastAction &pile, const Field &field, const std::vector<Span> &spans, double scale, double margin,
+              int threads, Guess guess)
+{
+    const int side = pile.lattice().width();
+    parallelFor(side, threads, [&](int first, int end) {
+        for (int y = first; y < end; ++y)
+            for (int x = 0; x < side; ++x)
+                if (spans[x].low >= 0 && spans[y].low >= 0) {
+                    const double value = guess(x, y, scale * interpolate(field, spans[x], spans[y])) - margin;
+                    pile.odometer(x, y) = value > 0 ? std::int64_t(value) : 0;
+                }
+    });
+}
+
+struct Solved {
+    std::unique_ptr<LeastAction> pile;
+    LeastAction::Work work;
+};
+
+class Levels
+{
+public:
+    Levels(const PileBuilder::Settings &settings, int levels) : settings(settings), levels(levels) {}
+    const PileBuilder::Settings &settings;
+
+    Solved solve(std::unique_ptr<LeastAction> pile)
+    {
+        pile->applyOdometer();
+        const LeastAction::Work work = pile->stabilise(settings.stop);
+        return {std::move(pile), work};
+    }
+    void done()
+    {
+        if (settings.progress)
+            settings.progress(++finished, levels);
+    }
+
+private:
+    int levels;
+    int finished = 0;
+};
+
+// n grains on the origin: the odometer is n a / 4 (a the potential kernel)
+// plus a smooth part, which scales as 4 u(x / 2) from n / 4 grains.
+Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Levels &levels)
+{
+    std::optional<Field> coarse;
+    if (grains >= BASE_GRAINS) {
+        const std::uint64_t quarter = grains / 4;
+        const Solved solved = centreQuadrant(quarter, kernel, levels);
+        const LeastAction &pile = *solved.pile;
+        const int side = pile.lattice().width();
+        coarse = Field{side + 1, side + 1, std::vector<double>(std::size_t(side + 1) * (side + 1))};
+        parallelFor(side + 1, levels.settings.threads, [&](int first, int end) {
+            for (int y = first; y < end; ++y)
+                for (int x = 0; x <= side; ++x)
+                    coarse->values[std::size_t(y) * (side + 1) + x]
+                        = (x < side && y < side ? double(pile.odometer(x, y)) : 0) + double(quarter) / 4 * kernel(x, y);
+        });
+    }
+    for (int side = centreSide(grains);; side += side / 8 + 1) {
+        auto pile = std::make_unique<LeastAction>(FoldedLattice(side, side, Fold::ThroughSites, Fold::ThroughSites));
+        if (coarse) {
+            std::vector<Span> spans(side);
+            for (int x = 0; x < side; ++x)
+                if (x / 2 + 1 < coarse->width)
+                    spans[x] = {x / 2, x / 2 + x % 2, 0.5 * (x % 2)};
+            // a grows as (2/pi) ln r: halving r lowers n a / 4 by n ln 2 / (2 pi).
+            const double halving = double(grains / 4) * std::numbers::ln2 * 2 / std::numbers::pi;
+            layGuess(*pile, *coarse, spans, 4, CENTRE_MARGIN * double(grains) + 1, levels.settings.threads, [&](int x, int y, double smooth) {
+                return smooth + halving - double(grains) / 4 * kernel(x, y);
+            });
+        }
+        pile->height(0, 0) = std::int64_t(grains);
+        Solved solved = levels.solve(std::move(pile));
+        // No site on the quadrant's edge toppled: no grain left it.
+        bool held = true;
+        for (int x = 0; x < side; ++x)
+            held = held && solved.pile->odometer(x, side - 1) == 0 && solved.pile->odometer(side - 1, x) == 0;
+        if (held) {
+            levels.done();
+            return solved;
+        }
+    }
+}
+
+// The identity: t = -Lap w with w(i, j) = i (L + 1 - i) + j (L + 1 - j) is
+// 4 inside and more at the edges, at least 3 everywhere and equivalent to the
+// empty pile, so its stabilisation is the identity. Its odometer is w plus a
+// smooth part, which scales as 4 psi(x / 2) from the side L / 2.
+Solved identityQuadrant(int L, Levels &levels)
+{
+    const auto parabola = [L](std::int64_t i) { return i * (L + 1 - i); };
+    std::optional<Field> coarse;
+    const int coarseL = L / 2;
+    std::optional<FoldedLattice> coarseLattice;
+    if (L >= BASE_SIDE) {
+        const Solved solved = identityQuadrant(coarseL, levels);
+        const LeastAction &pile = *solved.pile;
+        coarseLattice = pile.lattice();
+        const int side = pile.lattice().width();
+        const auto coarseParabola = [coarseL](std::int64_t i) { return i * (coarseL + 1 - i); };
+        coarse = Field{side + 1, side + 1, std::vector<double>(std::size_t(side + 1) * (side + 1), 0.0)};
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x)
+                coarse->values[std::size_t(y) * (side + 1) + x]
+                    = double(pile.odometer(x, y) - coarseParabola(pile.lattice().wholeX(x) + 1)
+                             - coarseParabola(pile.lattice().wholeY(y) + 1));
+    }
+    const Fold fold = L % 2 ? Fold::ThroughSites : Fold::BetweenSites;
+    const int side = (L + 1) / 2;
+    auto pile = std::make_unique<LeastAction>(FoldedLattice(side, side, fold, fold));
+    const FoldedLattice &lattice = pile->lattice();
+    const auto whole = [&](int x) { return std::int64_t(lattice.wholeX(x)) + 1; };   // 1..L
+    const auto w = [&](int x, int y) { return parabola(whole(x)) + parabola(whole(y)); };
+    if (coarse) {
+        // Site i of the side L lies at i (L' + 1) / (L + 1) of the side L';
+        // sites 0 and L' + 1 are the sink, where psi is 0.
+        const double ratio = double(coarseL + 1) / (L + 1);
+        const auto stored = [&](std::int64_t i) {
+            return i < 1 || i > coarseL ? coarse->width - 1 : coarseLattice->foldedX(int(i - 1));
+        };
+        std::vector<Span> spans(side);
+        for (int x = 0; x < side; ++x) {
+            const double at = double(whole(x)) * ratio;
+            const std::int64_t low = std::int64_t(at);
+            spans[x] = {stored(low), stored(low + 1), at - double(low)};
+        }
+        layGuess(*pile, *coarse, spans, 1 / (ratio * ratio), IDENTITY_MARGIN * double(L) * L + 1, levels.settings.threads,
+                 [&](int x, int y, double smooth) { return std::min(double(w(x, y)), double(w(x, y)) + smooth); });
+    }
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const std::int64_t i = whole(x), j = whole(y);
+            pile->height(x, y) = 4 + ((i == 1) + (i == L)) * parabola(j) + ((j == 1) + (j == L)) * parabola(i);
+        }
+    Solved solved = levels.solve(std::move(pile));
+    levels.done();
+    return solved;
+}
+
+int levelsOf(std::uint64_t grains)
+{
+    int levels = 1;
+    for (; grains >= BASE_GRAINS; grains /= 4)
+        ++levels;
+    return levels;
+}
+
+int levelsOfSide(int side)
+{
+    int levels = 1;
+    for (; side >= BASE_SIDE; side /= 2)
+        ++levels;
+    return levels;
+}
+
+// The bytes a stabilisation on `lattice` needs, with its result on `whole` sites.
+std::size_t bytesOf(const FoldedLattice &lattice, std::size_t whole, bool odometer)
+{
+    const std::size_t sites = std::size_t(lattice.width()) * lattice.height();
+    return LeastAction::bytesFor(lattice) + lattice.residentBytes(1)   // the pile, the burning test
+           + sites * sizeof(std::uint32_t)                              // the stack, at its fullest
+           + whole * (1 + (odometer ? sizeof(std::int64_t) : 0));       // the result
+}
+
+} // namespace
+
+std::string PileBuilder::centreFault(std::uint64_t grains)
+{
+    if (grains > MAX_CENTRE_GRAINS)
+        return "the number of grains " + std::to_string(grains) + " is above 2^32 = " + std::to_string(MAX_CENTRE_GRAINS);
+    return {};
+}
+
+std::string PileBuilder::identityFault(std::int64_t side)
+{
+    if (side < 1 || side > MAX_SIDE)
+        return "the side " + std::to_string(side) + " is outside 1.." + std::to_string(MAX_SIDE);
+    return {};
+}
+
+std::string PileBuilder::pileFault(std::int64_t width, std::int64_t height, const std::vector<std::int64_t> &heights)
+{
+    if (width < 1 || height < 1 || width > MAX_SIDE || height > MAX_SIDE)
+        return "a pile of " + std::to_string(width) + " x " + std::to_string(height) + " sites is outside 1.."
+               + std::to_string(MAX_SIDE) + " a side";
+    if (std::int64_t(heights.size()) != width * height)
+        return "a pile of " + std::to_string(width) + " x " + std::to_string(height) + " sites needs as many heights, not "
+               + std::to_string(heights.size());
+    long double grains = 0;
+    for (std::size_t at = 0; at < heights.size(); ++at) {
+        if (heights[at] < 0)
+            return "the height at row " + std::to_string(at / std::size_t(width)) + ", column "
+                   + std::to_string(at % std::size_t(width)) + " is below 0: " + std::to_string(heights[at]);
+        grains += heights[at];
+    }
+    // A grain topples at most the steps a walk takes to leave the lattice,
+    // on average less than (side + 1)^2 / 8.
+    const long double side = std::max(width, height) + 1;
+    if (grains * side * side / 8 > MAX_TOPPLING_BOUND)
+        return "the pile holds too many grains to count its topplings in 64 bits";
+    return {};
+}
+
+std::string PileBuilder::memoryFault(std::size_t bytes)
+{
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    std::size_t kilobytes = 0;
+    while (meminfo >> key >> kilobytes && key != "MemAvailable:")
+        meminfo.ignore(256, '\n');
+    if (key != "MemAvailable:" || bytes / 1024 <= kilobytes)
+        return {};
+    std::ostringstream line;
+    line.imbue(std::locale::classic());
+    line.precision(1);
+    line << std::fixed << "the pile needs about " << double(bytes) / 1e9 << " GB of memory and "
+         << double(kilobytes) * 1024 / 1e9 << " GB is available";
+    return line.str();
+}
+
+std::size_t PileBuilder::centreBytes(std::uint64_t grains, bool odometer)
+{
+    const int side = centreSide(grains);
+    const std::size_t field = std::size_t(side / 2 + 2) * (side / 2 + 2) * sizeof(double);
+    return bytesOf(FoldedLattice(side, side, Fold::ThroughSites, Fold::ThroughSites),
+                   std::size_t(2 * side - 1) * (2 * side - 1), odometer)
+           + field;
+}
+
+std::size_t PileBuilder::identityBytes(int side, bool odometer)
+{
+    const int stored = (side + 1) / 2;
+    const std::size_t field = std::size_t(stored / 2 + 2) * (stored / 2 + 2) * sizeof(double);
+    return bytesOf(FoldedLattice(stored, stored), std::size_t(side) * side, odometer) + field;
+}
+
+std::size_t PileBuilder::pileBytes(int width, int height, bool odometer)
+{
+    return bytesOf(FoldedLattice(width, height), std::size_t(width) * height, odometer);
+}
+
+StablePile PileBuilder::centre(std::uint64_t grains, const Settings &settings)
+{
+    if (const std::string fault = centreFault(grains); !fault.empty())
+        throw std::invalid_argument(fault);
+    const PotentialKernel kernel;
+    Levels levels(settings, levelsOf(grains));
+    const Solved solved = centreQuadrant(grains, kernel, levels);
+    const LeastAction &pile = *solved.pile;
+    // The smallest centred square that holds every grain.
+    const int side = pile.lattice().width();
+    int reach = 0;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            if (pile.height(x, y) > 0)
+                reach = std::max({reach, x, y});
+    const int centre = side - 1;
+    StablePile stable = StablePile::unfold(pile, solved.work, std::int64_t(grains), centre - reach, centre - reach,
+                                           2 * reach + 1, 2 * reach + 1, settings.odometer);
+    // Lap |x|^2 = 4: the topplings are a quarter of the grains' second moment.
+    std::int64_t moment = 0;
+    for (int y = 0; y < stable.height; ++y)
+        for (int x = 0; x < stable.width; ++x)
+            moment += std::int64_t(stable.heights[std::size_t(y) * stable.width + x])
+                      * (std::int64_t(x - reach) * (x - reach) + std::int64_t(y - reach) * (y - reach));
+    if (stable.grainsLost != 0 || moment != 4 * stable.topplings)
+        throw std::logic_error("the centre pile failed its exact checks");
+    stable.checks.push_back("no grain lost; 4 x topplings = sum of |x|^2 z(x) = " + std::to_string(moment));
+    return stable;
+}
+
+StablePile PileBuilder::identity(int side, const Settings &settings)
+{
+    if (const std::string fault = identityFault(side); !fault.empty())
+        throw std::invalid_argument(fault);
+    Levels levels(settings, levelsOfSide(side));
+    const Solved solved = identityQuadrant(side, levels);
+    // The starting pile t, counted on the whole lattice: 4 a site and the
+    // edge's extra, sum over the four edges of sum_j j (L + 1 - j).
+    const std::int64_t L = side;
+    const std::int64_t edge = L * (L + 1) * (L + 2) / 6;
+    StablePile stable = StablePile::unfold(*solved.pile, solved.work, 4 * L * L + 4 * edge, 0, 0, side, side,
+                                           settings.odometer);
+    // Every site of t toppled, and all burnt: the identity is recurrent.
+    if (!stable.recurrent())
+        throw std::logic_error("the identity failed its exact check");
+    stable.checks.push_back("recurrent: all " + std::to_string(stable.toppledSites) + " sites burn");
+    return stable;
+}
+
+StablePile PileBuilder::stabilise(int width, int height, const std::vector<std::int64_t> &heights,
+                                  const Settings &settings)
+{
+    if (const std::string fault = pileFault(width, height, heights); !fault.empty())
+        throw std::invalid_argument(fault);
+    Levels levels(settings, 1);
+    auto pile = std::make_unique<LeastAction>(FoldedLattice(width, height));
+    std::int64_t grains = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            grains += pile->height(x, y) = heights[std::size_t(y) * width + x];
+    const Solved solved = levels.solve(std::move(pile));
+    levels.done();
+    return StablePile::unfold(*solved.pile, solved.work, grains, 0, 0, width, height, settings.odometer);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "leastaction.h"
+#include "stablepile.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The big piles, stabilised exactly by least action:
+// - the centre pile: n grains dropped on one site of the unbounded lattice;
+// - the identity of the L x L pile's group with open edges;
+// - any pile of heights at least 0.
+// The first two have the square's eight symmetries, so only a quadrant is
+// stored, and their odometers are guessed from the same pile at half the
+// resolution (n / 4 grains, side L / 2), upscaled with the singular part
+// taken out, so that little is left to topple. Every result is certified
+// by the burning test whatever the guess.
+class PileBuilder
+{
+public:
+    static constexpr std::uint64_t MAX_CENTRE_GRAINS = std::uint64_t(1) << 32;
+    static constexpr int MAX_SIDE = FoldedLattice::MAX_SIDE;   // of the identity and of any pile
+    // No pile holds so many grains that its topplings could overflow.
+    static constexpr std::int64_t MAX_TOPPLING_BOUND = std::int64_t(1) << 62;
+
+    struct Settings {
+        bool odometer = false;   // keep every site's topplings in the result
+        int threads = 1;         // any number gives the same pile
+        LeastAction::Stop stop;  // polled; true stops the work with LeastAction::Stopped
+        // After each resolution: levels done, levels in all.
+        std::function<void(int, int)> progress;
+    };
+
+    // Empty when the pile can be built, else one line saying why not.
+    static std::string centreFault(std::uint64_t grains);
+    static std::string identityFault(std::int64_t side);
+    static std::string pileFault(std::int64_t width, std::int64_t height, const std::vector<std::int64_t> &heights);
+    // Empty when the machine has `bytes` of memory to spare, else one line.
+    static std::string memoryFault(std::size_t bytes);
+
+    // The memory each pile needs at its peak, in bytes.
+    static std::size_t centreBytes(std::uint64_t grains, bool odometer);
+    static std::size_t identityBytes(int side, bool odometer);
+    static std::size_t pileBytes(int width, int height, bool odometer);
+
+    // Throw std::invalid_argument where a fault says so, std::bad_alloc
+    // when the machine cannot hold the pile.
+    static StablePile centre(std::uint64_t grains, const Settings &settings);
+    static StablePile identity(int side, const Settings &settings);
+    // Heights row by row, `width` a row.
+    static StablePile stabilise(int width, int height, const std::vector<std::int64_t> &heights,
+                                const Settings &settings);
+};
