@@ -7,15 +7,21 @@ of sandpile-stats, for Python.
     avalanches = pile.drop(1_000_000)  # a NumPy record array: site, grains, size, area, duration
     pile.heights                       # read-only (L, L) view of the heights
     bs.measure(sizes=[64, 128], grains=10**6, runs=4)   # what sandpile-stats measures
+    bs.centre_pile(2**20).heights      # 2^20 grains dropped on one site, exactly
+    bs.identity(1024).heights          # the identity of the 1024 x 1024 pile
 
 Sandpile   one pile: drop(), add() and sweep(), burn(), heights
 measure    sandpile-stats' measurements, as numbers and arrays
+centre_pile, identity, stabilise   the big stable piles, as StablePile results
 exact_topplings_per_grain, exact_height_probabilities   the exact values
 MIN_SIDE, MAX_SIDE, MAX_MEASURED_SIDE, MAX_SEED          the ranges
+MAX_CENTRE_GRAINS, MAX_PILE_SIDE                          the big piles' ranges
 """
 
 from ._btwsandpile import (
+    MAX_CENTRE_GRAINS,
     MAX_MEASURED_SIDE,
+    MAX_PILE_SIDE,
     MAX_SEED,
     MAX_SIDE,
     MIN_SIDE,
@@ -23,15 +29,21 @@ from ._btwsandpile import (
     PowerLawFit,
     Sandpile,
     SideStatistics,
+    StablePile,
+    centre_pile,
     exact_height_probabilities,
     exact_topplings_per_grain,
+    identity,
     measure,
+    stabilise,
 )
 
 __version__ = "1.0.0"
 
 __all__ = [
+    "MAX_CENTRE_GRAINS",
     "MAX_MEASURED_SIDE",
+    "MAX_PILE_SIDE",
     "MAX_SEED",
     "MAX_SIDE",
     "MIN_SIDE",
@@ -39,7 +51,11 @@ __all__ = [
     "PowerLawFit",
     "Sandpile",
     "SideStatistics",
+    "StablePile",
+    "centre_pile",
     "exact_height_probabilities",
     "exact_topplings_per_grain",
+    "identity",
     "measure",
+    "stabilise",
 ]

@@ -9,6 +9,7 @@
 // The parts of the module btwsandpile._btwsandpile, each bound in its file.
 void bindPile(pybind11::module_ &module);      // bindpile.cpp: Sandpile
 void bindMeasure(pybind11::module_ &module);   // bindmeasure.cpp: measure() and its results
+void bindBigPile(pybind11::module_ &module);   // bindbigpile.cpp: centre_pile(), identity(), stabilise()
 
 // Hands a vector to NumPy without a copy: the array owns it from then on.
 template <typename T>

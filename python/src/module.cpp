@@ -17,4 +17,5 @@ PYBIND11_MODULE(_btwsandpile, module)
     module.attr("MAX_SEED") = Random::MODULUS - 1;
     bindPile(module);
     bindMeasure(module);
+    bindBigPile(module);
 }

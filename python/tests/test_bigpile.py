@@ -1,0 +1,57 @@
+"""The big piles from Python: exact results as NumPy arrays and integers."""
+
+import numpy as np
+import pytest
+
+import btwsandpile as bs
+
+
+def laplacian(u):
+    padded = np.pad(u, 1)
+    return padded[:-2, 1:-1] + padded[2:, 1:-1] + padded[1:-1, :-2] + padded[1:-1, 2:] - 4 * u
+
+
+def test_centre_pile_is_its_point_pile_stabilised_with_an_odometer_that_explains_it():
+    pile = bs.centre_pile(3000, odometer=True)
+    side = pile.heights.shape[0]
+    start = np.zeros((side, side), dtype=np.int64)
+    start[side // 2, side // 2] = 3000
+    plain = bs.stabilise(start, odometer=True)
+    assert np.array_equal(plain.heights, pile.heights)
+    assert np.array_equal(plain.odometer, pile.odometer)
+    assert (plain.topplings, plain.grains, plain.grains_lost) == (pile.topplings, 3000, 0)
+    assert np.array_equal(laplacian(pile.odometer), pile.heights - start)
+    assert pile.centre_topplings == pile.odometer[side // 2, side // 2]
+    assert pile.sites_of_height == tuple(np.bincount(pile.heights.ravel(), minlength=4))
+    assert pile.heights.dtype == np.uint8 and pile.odometer is not None
+    assert bs.centre_pile(3000).odometer is None
+    for symmetric in (pile.heights.T, pile.heights[::-1], pile.heights[:, ::-1]):
+        assert np.array_equal(symmetric, pile.heights)
+
+
+def test_identity_is_idempotent_and_recurrent():
+    e = bs.identity(50)
+    assert np.array_equal(bs.stabilise(2 * e.heights.astype(np.int64)).heights, e.heights)
+    assert any("recurrent" in check for check in e.checks)
+
+
+@pytest.mark.parametrize(
+    "call, error",
+    [
+        (lambda: bs.centre_pile(-1), ValueError),
+        (lambda: bs.centre_pile(bs.MAX_CENTRE_GRAINS + 1), ValueError),
+        (lambda: bs.centre_pile(2.0), TypeError),
+        (lambda: bs.centre_pile(True), TypeError),
+        (lambda: bs.identity(0), ValueError),
+        (lambda: bs.identity(bs.MAX_PILE_SIDE + 1), ValueError),
+        (lambda: bs.identity("8"), TypeError),
+        (lambda: bs.stabilise(np.array([[1, -2]])), ValueError),
+        (lambda: bs.stabilise(np.zeros(4, dtype=int)), TypeError),
+        (lambda: bs.stabilise(np.zeros((2, 2))), TypeError),
+        (lambda: bs.stabilise(np.zeros((0, 3), dtype=int)), ValueError),
+        (lambda: bs.stabilise(np.full((2, 2), 2**62)), ValueError),
+    ],
+)
+def test_bad_arguments_raise_python_exceptions(call, error):
+    with pytest.raises(error):
+        call()

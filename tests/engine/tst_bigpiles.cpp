@@ -1,0 +1,211 @@
+#include "engine/pilebuilder.h"
+#include "engine/sandpilemodel.h"
+
+#include <QtTest>
+
+#include <random>
+
+// The big piles against slow routes that need no guess: the window's
+// engine, a pile toppled one site at a time, and the identity's definition.
+class BigPilesTest : public QObject
+{
+    Q_OBJECT
+
+    static std::vector<std::int64_t> wide(const std::vector<std::uint8_t> &heights)
+    {
+        return {heights.begin(), heights.end()};
+    }
+
+    // The pile seen under each of the square's eight symmetries.
+    static void verifySymmetric(const StablePile &pile)
+    {
+        const int L = pile.width;
+        QCOMPARE(pile.height, L);
+        for (int y = 0; y < L; ++y)
+            for (int x = 0; x < L; ++x) {
+                const int z = pile.heights[y * L + x];
+                for (const auto &[sx, sy] : {std::pair(L - 1 - x, y), std::pair(x, L - 1 - y), std::pair(y, x)})
+                    if (pile.heights[sy * L + sx] != z)
+                        QFAIL(qPrintable(QString("not symmetric at %1, %2").arg(x).arg(y)));
+            }
+    }
+
+    // The plain relaxation: one toppling of one site at a time, from a
+    // stack. Returns the topplings.
+    static std::int64_t toppleOneAtATime(int L, std::vector<std::int64_t> &z)
+    {
+        std::vector<int> unstable;
+        for (int i = 0; i < L * L; ++i)
+            if (z[i] > 3)
+                unstable.push_back(i);
+        std::int64_t topplings = 0;
+        while (!unstable.empty()) {
+            const int i = unstable.back();
+            if (z[i] <= 3) {
+                unstable.pop_back();
+                continue;
+            }
+            z[i] -= 4;
+            ++topplings;
+            const int x = i % L, y = i / L;
+            for (const int j : {x > 0 ? i - 1 : -1, x + 1 < L ? i + 1 : -1, y > 0 ? i - L : -1, y + 1 < L ? i + L : -1})
+                if (j >= 0 && ++z[j] == 4)
+                    unstable.push_back(j);
+        }
+        return topplings;
+    }
+
+private slots:
+    void centrePileIsTheWindowsPileOfGrainsDroppedOnItsCentre()
+    {
+        // One grain at a time on the centre of the window's empty lattice,
+        // for as long as no grain leaves it: every N up to 256, then a
+        // sample, and the last N before the first loss.
+        const int side = Lattice::WINDOW_SIDE;
+        SandpileModel model(side);
+        model.reinitialise(SandpileModel::Fractalsand0);
+        SandpileObserver none;
+        for (std::int64_t grains = 1;; ++grains) {
+            model.selectSite(model.lattice().centre());   // each drop spends the selection
+            model.dropAtSelectedSite(none);
+            while (model.avalancheInProgress())
+                model.relax();
+            const bool lost = model.totalHeight() != grains;
+            if (!lost && grains > 256 && grains % 1499 != 0)
+                continue;
+            const std::int64_t n = lost ? grains - 1 : grains;
+            const StablePile pile = PileBuilder::centre(std::uint64_t(n), {});
+            if (lost) {
+                QVERIFY2(n > 20000, "the window's lattice holds thousands of grains");
+                QCOMPARE(pile.width, side);   // the last pile it held reached its edge
+            }
+            QCOMPARE(pile.grains, n);
+            QCOMPARE(pile.grainsLost, 0);
+            const int offset = (side - pile.width) / 2;
+            if (!lost) {
+                // Compared in the window's lattice; the last pile is
+                // compared below, against the model before this grain.
+                for (int y = 0; y < side; ++y)
+                    for (int x = 0; x < side; ++x) {
+                        const int px = x - offset, py = y - offset;
+                        const bool inside = px >= 0 && py >= 0 && px < pile.width && py < pile.width;
+                        if (model.z()[y * side + x] != (inside ? pile.heights[py * pile.width + px] : 0))
+                            QFAIL(qPrintable(QString("%1 grains differ at %2, %3").arg(n).arg(x).arg(y)));
+                    }
+            }
+            if (lost)
+                break;
+        }
+    }
+
+    void centrePileMatchesOneSiteAtATimeAndItsExactIdentities()
+    {
+        for (const std::uint64_t grains : {5ull, 4097ull, 12345ull, 1ull << 16}) {
+            PileBuilder::Settings settings;
+            settings.odometer = true;
+            const StablePile pile = PileBuilder::centre(grains, settings);
+            const int L = pile.width, c = L / 2;
+            std::vector<std::int64_t> start(L * L, 0);
+            start[c * L + c] = std::int64_t(grains);
+            std::vector<std::int64_t> reference = start;
+            QCOMPARE(toppleOneAtATime(L, reference), pile.topplings);
+            QVERIFY(std::equal(reference.begin(), reference.end(), pile.heights.begin()));
+            verifySymmetric(pile);
+            // Lap u = s - s0 at every site, and Lap |x|^2 = 4.
+            std::int64_t moment = 0;
+            for (int y = 0; y < L; ++y)
+                for (int x = 0; x < L; ++x) {
+                    const auto u = [&](int i, int j) {
+                        return i < 0 || j < 0 || i >= L || j >= L ? 0 : pile.odometer[j * L + i];
+                    };
+                    const std::int64_t laplacian = u(x - 1, y) + u(x + 1, y) + u(x, y - 1) + u(x, y + 1) - 4 * u(x, y);
+                    QCOMPARE(laplacian, pile.heights[y * L + x] - start[y * L + x]);
+                    moment += pile.heights[y * L + x] * std::int64_t((x - c) * (x - c) + (y - c) * (y - c));
+                }
+            QCOMPARE(4 * pile.topplings, moment);
+            QCOMPARE(pile.centreTopplings, pile.odometer[c * L + c]);
+            QCOMPARE(pile.sitesOfHeight[0] + pile.sitesOfHeight[1] + pile.sitesOfHeight[2] + pile.sitesOfHeight[3],
+                     std::int64_t(L) * L);
+        }
+    }
+
+    void identityIsTheGroupsIdentityForEverySmallSide()
+    {
+        for (int L = 1; L <= 64; ++L) {
+            const StablePile e = PileBuilder::identity(L, {});
+            QVERIFY(e.recurrent());
+            verifySymmetric(e);
+            std::vector<std::int64_t> twice = wide(e.heights), threes(std::size_t(L) * L, 3);
+            for (std::size_t i = 0; i < twice.size(); ++i) {
+                twice[i] *= 2;
+                threes[i] += e.heights[i];
+            }
+            QCOMPARE(PileBuilder::stabilise(L, L, twice, {}).heights, e.heights);   // e + e = e
+            QCOMPARE(PileBuilder::stabilise(L, L, threes, {}).heights,
+                     std::vector<std::uint8_t>(std::size_t(L) * L, 3));   // 3 + e = 3
+            // The slow route: (6 - (6)°)°.
+            const StablePile six = PileBuilder::stabilise(L, L, std::vector<std::int64_t>(std::size_t(L) * L, 6), {});
+            std::vector<std::int64_t> difference(std::size_t(L) * L);
+            for (std::size_t i = 0; i < difference.size(); ++i)
+                difference[i] = 6 - six.heights[i];
+            const StablePile slow = PileBuilder::stabilise(L, L, difference, {});
+            QCOMPARE(slow.grains, e.grains);
+            QCOMPARE(slow.heights, e.heights);
+        }
+    }
+
+    void anyPileKeepsItsGrainsAndItsOdometerExplainsIt()
+    {
+        std::mt19937 random(7);
+        for (const auto &[width, height] : {std::pair(1, 1), std::pair(1, 9), std::pair(37, 23), std::pair(64, 64)}) {
+            std::vector<std::int64_t> start(std::size_t(width) * height);
+            for (std::int64_t &z : start)
+                z = random() % 40;
+            PileBuilder::Settings settings;
+            settings.odometer = true;
+            const StablePile pile = PileBuilder::stabilise(width, height, start, settings);
+            std::int64_t lostAcrossEdge = 0, total = 0;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    const auto u = [&](int i, int j) {
+                        return i < 0 || j < 0 || i >= width || j >= height ? 0 : pile.odometer[j * width + i];
+                    };
+                    QCOMPARE(u(x - 1, y) + u(x + 1, y) + u(x, y - 1) + u(x, y + 1) - 4 * u(x, y),
+                             pile.heights[y * width + x] - start[y * width + x]);
+                    lostAcrossEdge += u(x, y) * ((x == 0) + (y == 0) + (x == width - 1) + (y == height - 1));
+                    total += start[y * width + x];
+                }
+            QCOMPARE(pile.grains + pile.grainsLost, total);
+            QCOMPARE(pile.grainsLost, lostAcrossEdge);
+        }
+    }
+
+    void resultsAreTheSameOnAnyThreadsAndStopsWhenAsked()
+    {
+        PileBuilder::Settings one, two;
+        two.threads = 2;
+        QCOMPARE(PileBuilder::centre(100000, one).heights, PileBuilder::centre(100000, two).heights);
+        QCOMPARE(PileBuilder::identity(301, one).heights, PileBuilder::identity(301, two).heights);
+        PileBuilder::Settings stopped;
+        stopped.stop = [] { return true; };
+        QVERIFY_THROWS_EXCEPTION(LeastAction::Stopped, PileBuilder::centre(1 << 20, stopped));
+    }
+
+    void faultsAreOneLineEach()
+    {
+        QVERIFY(PileBuilder::centreFault(PileBuilder::MAX_CENTRE_GRAINS).empty());
+        QVERIFY(!PileBuilder::centreFault(PileBuilder::MAX_CENTRE_GRAINS + 1).empty());
+        QVERIFY(PileBuilder::identityFault(PileBuilder::MAX_SIDE).empty());
+        for (const std::int64_t side : {0ll, -1ll, PileBuilder::MAX_SIDE + 1ll})
+            QVERIFY(!PileBuilder::identityFault(side).empty());
+        QCOMPARE(PileBuilder::pileFault(2, 1, {1, -3}), std::string("the height at row 0, column 1 is below 0: -3"));
+        QVERIFY(!PileBuilder::pileFault(2, 2, {1, 2, 3}).empty());
+        QVERIFY(!PileBuilder::pileFault(2, 1, {std::int64_t(1) << 62, 0}).empty());
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, PileBuilder::stabilise(1, 1, {-1}, {}));
+        QVERIFY(PileBuilder::memoryFault(1).empty());
+        QVERIFY(!PileBuilder::memoryFault(std::size_t(1) << 60).empty());
+    }
+};
+
+QTEST_APPLESS_MAIN(BigPilesTest)
+#include "tst_bigpiles.moc"

@@ -1,0 +1,62 @@
+#!/bin/bash
+# sandpile-pile from the outside: exit statuses and one-line errors for bad
+# input, the same bytes whatever the threads, files written whole.
+set -u
+PILE=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# expect STATUS ARGS...: the status, and on failure exactly one line on stderr.
+expect() {
+    local status=$1
+    shift
+    "$PILE" "$@" >"$work/out" 2>"$work/err"
+    local got=$?
+    [ "$got" -eq "$status" ] || fail "sandpile-pile $* exited $got, not $status: $(cat "$work/err")"
+    if [ "$status" -ne 0 ]; then
+        [ "$(wc -l <"$work/err")" -eq 1 ] || fail "sandpile-pile $* wrote $(wc -l <"$work/err") lines on stderr"
+        [ ! -s "$work/out" ] || fail "sandpile-pile $* wrote a report though it failed"
+    fi
+}
+
+printf 'not a pile' >"$work/junk.npy"
+printf '\x93NUMPY\x01\x00\x46\x00{'"'"'descr'"'"': '"'"'<f8'"'"', '"'"'fortran_order'"'"': False, '"'"'shape'"'"': (1, 1), }                        \n12345678' >"$work/float.npy"
+expect 2                                    # no command
+expect 2 centre                             # no number
+expect 2 centre -5
+expect 2 centre 1e6
+expect 2 centre 4294967297
+expect 2 centre 2^33
+expect 2 identity 0
+expect 2 identity 32769
+expect 2 identity 12x
+expect 2 centre 100 --threads 0
+expect 2 centre 100 --palette nothing
+expect 2 centre 100 --png "$work/same" --heights "$work/same"
+expect 2 stabilise "$work/junk.npy"
+expect 2 stabilise "$work/float.npy"
+expect 1 stabilise "$work/missing.npy"
+expect 1 centre 100 --png "$work/no/such/folder/p.png"
+expect 0 --help
+ls "$work" | grep -q same && fail "a refused run wrote a file"
+
+# One pile, on one thread and on two: the same report (but for the time)
+# and the same files; the heights read back through stabilise are stable.
+expect 0 centre 2^14 --threads 1 --png "$work/one.png" --heights "$work/one.npy"
+grep -v '^time:' "$work/out" >"$work/one.txt"
+expect 0 centre 2^14 --threads 2 --png "$work/two.png" --heights "$work/two.npy"
+grep -v '^time:' "$work/out" >"$work/two.txt"
+cmp -s "$work/one.txt" "$work/two.txt" || fail "the report depends on the threads"
+cmp -s "$work/one.png" "$work/two.png" || fail "the picture depends on the threads"
+cmp -s "$work/one.npy" "$work/two.npy" || fail "the heights depend on the threads"
+grep -qx 'grains: 16384' "$work/one.txt" || fail "the centre pile does not hold its grains"
+grep -qx 'grains lost: 0' "$work/one.txt" || fail "the centre pile lost grains"
+[ "$(head -c 8 "$work/one.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "--png is not a PNG"
+expect 0 stabilise "$work/one.npy"
+grep -qx 'topplings: 0' "$work/out" || fail "the stable pile read back toppled"
+grep -qx "$(grep '^sites of height 3' "$work/one.txt")" "$work/out" || fail "the heights read back differ"
+
+[ "$failures" -eq 0 ] && echo "sandpile-pile: all checks passed"
+exit $((failures != 0))
