@@ -78,12 +78,12 @@ std::string fault(const SeriesResult::Side &side, std::int64_t grainsPerRun)
     const std::int64_t sites = std::int64_t(side.side) * side.side;
     const std::int64_t most = largestSize(side.side);
     Sums size, area, duration;
-    if (!sum(tally.size, 1, most, size))
+    if (!sum(tally.histograms[Tally::Size], 1, most, size))
         return "an avalanche size out of range 1 to " + std::to_string(most) + ", or too many avalanches";
-    if (!sum(tally.area, 1, std::min(sites, most), area))
+    if (!sum(tally.histograms[Tally::Area], 1, std::min(sites, most), area))
         return "an avalanche area out of range 1 to " + std::to_string(std::min(sites, most))
                + ", or too many avalanches";
-    if (!sum(tally.duration, 1, most, duration))
+    if (!sum(tally.histograms[Tally::Duration], 1, most, duration))
         return "an avalanche duration out of range 1 to " + std::to_string(most) + ", or too many avalanches";
     if (area.count != size.count || duration.count != size.count)
         return "the size, area and duration counts disagree";

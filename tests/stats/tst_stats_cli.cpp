@@ -1,12 +1,14 @@
 // The real program: help, bad input, its plots, and Ctrl-C.
 
-#include "options.h"
 #include "plot.h"
 #include "series.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -91,7 +93,7 @@ private slots:
         row("unknown option", {"--frobnicate"}, 2);
         row("stray argument", {"149"}, 2);
         row("size too small", {"--size", "1"}, 2);
-        row("size too large", {"--size", QString::number(Options::MAX_SIDE + 1)}, 2);
+        row("size too large", {"--size", QString::number(Series::Settings::MAX_SIDE + 1)}, 2);
         row("unknown starting pile", {"--start", "sideways"}, 2);
         row("size with junk", {"--size", "12abc"}, 2);
         row("negative size", {"--size", "-5"}, 2);
@@ -150,6 +152,34 @@ private slots:
             QVERIFY(!QFile::exists(dir.filePath(leftAlone)));
         if (csv >= 0 && !csvWasThere)   // no folder left behind
             QVERIFY(!QFileInfo::exists(dir.filePath(arguments.at(csv + 1))));
+    }
+
+    // Settings that the series refuses, from the table the Python module's
+    // tests share: a usage error with the series' own words.
+    void settingsFaults_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("fault");
+        QFile table(SETTINGS_FAULTS);
+        QVERIFY(table.open(QIODevice::ReadOnly));
+        const QJsonArray rows = QJsonDocument::fromJson(table.readAll()).array();
+        QVERIFY(!rows.isEmpty());
+        for (const QJsonValue &row : rows) {
+            QStringList arguments;
+            for (const QJsonValue &argument : row["command_line"].toArray())
+                arguments << argument.toString();
+            QTest::newRow(qPrintable(arguments.join(' '))) << arguments << row["fault"].toString().toUtf8();
+        }
+    }
+
+    void settingsFaults()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, fault);
+        const Outcome outcome = runTool(arguments, dir.path());
+        QCOMPARE(outcome.status, 2);
+        QCOMPARE(outcome.err, "sandpile-stats: " + fault + " (see sandpile-stats --help)\n");
+        QVERIFY(outcome.out.isEmpty());
     }
 
     // One avalanche per side: every density the same, the axis still a

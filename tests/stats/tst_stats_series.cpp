@@ -55,9 +55,11 @@ std::string everything(const SeriesResult &result)
     std::string text = Report::header(result.seed, result.runs(), result.grainsPerRun, result.start)
                        + Report::body(SeriesSummary(result)) + CsvFolder::summaryCsv(SeriesSummary(result))
                        + CsvFolder::momentsCsv(SeriesSummary(result)) + CsvFolder::scalingCsv(SeriesSummary(result));
-    for (const SeriesResult::Side &side : result.sides)
-        text += CsvFolder::distributionCsv(side.tally.size) + CsvFolder::distributionCsv(side.tally.area)
-                + CsvFolder::distributionCsv(side.tally.duration) + CsvFolder::rawCsv(side.tally);
+    for (const SeriesResult::Side &side : result.sides) {
+        for (const Histogram &histogram : side.tally.histograms)
+            text += CsvFolder::distributionCsv(histogram);
+        text += CsvFolder::rawCsv(side.tally);
+    }
     return text;
 }
 
@@ -163,19 +165,18 @@ private slots:
             QCOMPARE(std::int64_t(reference.area), area);
             QVERIFY(area >= 1 && area <= size);
         }
-        QVERIFY(first.area.largest() > 20);
+        QVERIFY(first.histograms[Tally::Area].largest() > 20);
 
         const Tally second = measurer.measure(1);
         Tally merged = first;
         QVERIFY(merged.merge(second));
-        for (const auto &[histogram, of] : {std::pair{&Tally::size, "size"}, {&Tally::area, "area"},
-                                            {&Tally::duration, "duration"}}) {
+        for (std::size_t o = 0; o < Tally::OBSERVABLES; ++o) {
             std::map<std::int64_t, std::uint64_t> sum;
             for (const Tally *part : {&first, &second})
-                (part->*histogram).forEach([&sum](std::int64_t value, std::uint64_t count) { sum[value] += count; });
+                part->histograms[o].forEach([&sum](std::int64_t value, std::uint64_t count) { sum[value] += count; });
             std::map<std::int64_t, std::uint64_t> joined;
-            (merged.*histogram).forEach([&joined](std::int64_t value, std::uint64_t count) { joined[value] = count; });
-            QVERIFY2(joined == sum, of);
+            merged.histograms[o].forEach([&joined](std::int64_t value, std::uint64_t count) { joined[value] = count; });
+            QVERIFY2(joined == sum, Tally::OBSERVABLE_NAMES[o]);
         }
 
         // Both runs' avalanches, heard in order: the moments of the merged
@@ -205,6 +206,52 @@ private slots:
                 // avalanches at high q, never zero.
                 QVERIFY2(moment.error > 0 && moment.error < moment.value, qPrintable(which));
             }
+    }
+
+    // Each setting out of its bounds, and the two that only the whole
+    // series can break; the defaults pass.
+    void settingsFault_data()
+    {
+        QTest::addColumn<std::function<void(Series::Settings &)>>("change");
+        QTest::addColumn<QString>("fault");
+        using S = Series::Settings;
+        const auto row = [](const char *name, std::function<void(S &)> change, QString fault) {
+            QTest::newRow(name) << change << fault;
+        };
+        row("defaults", [](S &) {}, "");
+        row("largest of each", [](S &s) {
+            s.sides = {S::MAX_SIDE};
+            s.grains = s.firstRun = S::MAX_COUNT;
+            s.runs = 9000;
+            s.warmup = 0;
+            s.threads = S::MAX_THREADS;
+            s.seed = Random::MODULUS - 1;
+        }, "");
+        row("no side", [](S &s) { s.sides.clear(); }, "no lattice side asked for");
+        row("side too small", [](S &s) { s.sides = {8, 1}; }, "each side must be from 2 to 8192, not 1");
+        row("side too large", [](S &s) { s.sides = {S::MAX_SIDE + 1}; }, "each side must be from 2 to 8192, not 8193");
+        row("side twice", [](S &s) { s.sides = {8, 16, 8}; }, "side 8 asked for twice");
+        row("no grains", [](S &s) { s.grains = 0; }, "grains must be from 1 to 1000000000000000, not 0");
+        row("too many runs", [](S &s) { s.runs = S::MAX_RUNS + 1; }, "runs must be from 1 to 1000000, not 1000001");
+        row("seed 0", [](S &s) { s.seed = 0; }, "seed must be from 1 to 2147483646, not 0");
+        row("negative first run", [](S &s) { s.firstRun = -1; }, "the first run must be from 0");
+        row("no thread", [](S &s) { s.threads = 0; }, "threads must be from 1 to 1024, not 0");
+        row("warm-up below its default", [](S &s) { s.warmup = -2; }, "warm-up must be from 0");
+        row("unknown pile", [](S &s) { s.start = StartingPile(7); }, "no such starting pile");
+        row("too many grains", [](S &s) {
+            s.grains = S::MAX_COUNT;
+            s.runs = 9300;
+        }, "too many grains in all");
+    }
+
+    void settingsFault()
+    {
+        QFETCH(std::function<void(Series::Settings &)>, change);
+        QFETCH(QString, fault);
+        Series::Settings settings;
+        change(settings);
+        const QString said = QString::fromStdString(settings.fault());
+        QVERIFY2(fault.isEmpty() ? said.isEmpty() : said.startsWith(fault), qPrintable(said));
     }
 
     void sameOutputWhateverTheThreads()
@@ -365,9 +412,9 @@ private slots:
         block.powers[Tally::Area].fill(std::nextafter(1.0, 2.0));
         block.powers[Tally::Duration].fill(std::nextafter(1e20, 0.0));
         tally.runs.push_back({0, false, {block}});
-        tally.size.add(1);
-        tally.area.add(1);
-        tally.duration.add(1);
+        tally.histograms[Tally::Size].add(1);
+        tally.histograms[Tally::Area].add(1);
+        tally.histograms[Tally::Duration].add(1);
         tally.heights[3] = 4;   // the one pile of 2 x 2 sites sampled after the grain
         QTemporaryDir dir;
         CsvFolder::write(SeriesSummary(result), dir.path().toStdString());
@@ -404,8 +451,8 @@ private slots:
                                             << false << "power sums are not finite and non-negative";
         QTest::newRow("power sum missing") << "raw_L5.csv" << "^block_sum,1,duration\\^4,.*\\n" << "" << false
                                            << "a block without its duration^4 sum";
-        QTest::newRow("earlier columns") << "summary.csv" << "tau_eff_size," << "tau_size," << false
-                                         << "written by an earlier sandpile-stats";
+        QTest::newRow("renamed column") << "summary.csv" << "tau_eff_size," << "tau_size," << false
+                                        << "no column tau_eff_size";
         QTest::newRow("row twice") << "summary.csv" << "^(5,.*\\n)" << "\\1\\1" << false << "L = 5 twice";
         QTest::newRow("seed 0") << "summary.csv" << "^5,\\d+," << "5,0," << false << "seed 0 out of range";
         QTest::newRow("grains disagree") << "summary.csv" << "^((?:[^,]*,){7})\\d+" << "\\1" "7" << false
@@ -448,9 +495,9 @@ private slots:
         for (auto &sums : block.powers)
             sums.fill(1);
         tally.runs.push_back({0, false, {block}});
-        tally.size.add(1);
-        tally.area.add(1);
-        tally.duration.add(1);
+        tally.histograms[Tally::Size].add(1);
+        tally.histograms[Tally::Area].add(1);
+        tally.histograms[Tally::Duration].add(1);
         tally.heights[0] = std::uint64_t(GRAINS) * 4;
         const std::string first = dir.filePath("a").toStdString(), second = dir.filePath("b").toStdString();
         CsvFolder::write(SeriesSummary(part), first);
@@ -469,7 +516,7 @@ private slots:
     void distributionColumns()
     {
         const SeriesResult result = Series::run(smallSeries(0, 1, 1));
-        const Histogram &sizes = result.sides.back().tally.size;
+        const Histogram &sizes = result.sides.back().tally.histograms[Tally::Size];
         std::istringstream csv(CsvFolder::distributionCsv(sizes));
         std::string line;
         std::getline(csv, line);
