@@ -20,6 +20,7 @@ from ._btwsandpile import (
     MAX_SIDE,
     MIN_SIDE,
     Measurement,
+    __version__,
     PowerLawFit,
     Sandpile,
     SideStatistics,
@@ -27,8 +28,6 @@ from ._btwsandpile import (
     exact_topplings_per_grain,
     measure,
 )
-
-__version__ = "1.0.0"
 
 __all__ = [
     "MAX_MEASURED_SIDE",
