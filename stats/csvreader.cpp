@@ -87,63 +87,138 @@ double sumValue(const std::string &text, const std::string &path)
     return value;
 }
 
-Tally readRaw(const std::string &path, const std::string &folder)
+// A raw file, checked line by line as it is read: its records in their
+// order (runs and their blocks, each histogram, the heights), each block
+// against itself once its sums are in, each run once its blocks are, and
+// each histogram and the heights against the blocks once read. A fault
+// names the file and the line it shows in.
+Tally readRaw(const std::string &path, const std::string &folder, std::int64_t grainsPerRun, int side)
 {
-    std::vector<std::string> lines = readLines(path, folder);
+    const std::vector<std::string> lines = readLines(path, folder);
     if (lines.front() != RAW_HEADER)
         throw std::runtime_error(folder + " is not a folder of sandpile-stats output: " + path
                                  + " has not the expected columns");
+    const auto refuse = [&path](std::size_t index, const std::string &why) {
+        throw std::runtime_error(path + " line " + std::to_string(index + 1) + ": " + why);
+    };
+    // The stages of the file: 0 the runs, 1 + o histogram o, then the heights.
+    constexpr int HEIGHTS = 1 + Tally::OBSERVABLES;
+    const auto stageOf = [](const std::string &record) {
+        if (record == "run" || record == "block" || record == "block_sum")
+            return 0;
+        for (int o = 0; o < Tally::OBSERVABLES; ++o)
+            if (record == Tally::OBSERVABLE_NAMES[o])
+                return 1 + o;
+        return record == "height" ? HEIGHTS : -1;
+    };
+
     Tally tally;
     const std::vector<std::string> &sumKeys = blockSumKeys();
     std::size_t sumsRead = sumKeys.size();   // of the last block: none is missing before the first
-    const auto blockComplete = [&] {
-        if (sumsRead != sumKeys.size())
-            throw std::runtime_error(path + ": a block without its " + sumKeys[sumsRead] + " sum");
+    std::size_t runLine = 0, blockLine = 0;
+    int stage = 0;
+    std::int64_t previous = -1;   // the last value of this stage
+    const auto runComplete = [&] {
+        if (tally.runs.empty())
+            return;
+        Tally last;
+        last.runs.push_back(tally.runs.back());
+        if (const std::string fault = TallyCheck::runsFault(last, grainsPerRun); !fault.empty())
+            refuse(runLine, fault);
     };
+    // The checks of a stage once its last line, `end`, is read.
+    const auto stageComplete = [&](std::size_t end) {
+        std::string fault;
+        if (stage == 0) {
+            if (sumsRead != sumKeys.size())
+                refuse(end + 1, "a block without its " + sumKeys[sumsRead] + " sum");
+            runComplete();
+            fault = TallyCheck::runsFault(tally, grainsPerRun);
+        } else if (stage < HEIGHTS) {
+            fault = TallyCheck::histogramFault(tally, Tally::Observable(stage - 1), side);
+        } else {
+            fault = TallyCheck::heightsFault(tally, side);
+        }
+        if (!fault.empty())
+            refuse(end, fault);
+        ++stage;
+        previous = -1;
+    };
+
     for (std::size_t n = 1; n < lines.size(); ++n) {
         const std::string &line = lines[n];
         const std::vector<std::string> f = split(line);
         if (f.size() != 4)
-            throw std::runtime_error(path + ": malformed line '" + line + "'");
+            refuse(n, "malformed line '" + line + "'");
+        const auto number = [&](const std::string &text) {
+            std::int64_t value = 0;
+            if (!parseWhole(text, value))
+                refuse(n, "'" + text + "' is not a whole number");
+            return value;
+        };
         const std::string &record = f[0];
-        if (record != "block_sum")
-            blockComplete();
-        const auto observable = std::find(std::begin(Tally::OBSERVABLE_NAMES), std::end(Tally::OBSERVABLE_NAMES), record);
+        const int recordStage = stageOf(record);
+        if (recordStage < 0)
+            refuse(n, "unknown record '" + record + "'");
+        if (recordStage < stage)
+            refuse(n, "a " + record + " line out of place");
+        while (stage < recordStage)
+            stageComplete(n - 1);
+        if (record != "block_sum" && sumsRead != sumKeys.size())
+            refuse(n, "a block without its " + sumKeys[sumsRead] + " sum");
+
         if (record == "run") {
-            const std::int64_t index = whole(f[1], path);
+            const std::int64_t index = number(f[1]);
             if (!tally.runs.empty() && index <= tally.runs.back().index)
-                throw std::runtime_error(path + ": runs out of order");
-            tally.runs.push_back({index, whole(f[3], path) != 0, {}});
+                refuse(n, "runs out of order");
+            if (f[2] != "interrupted" || (f[3] != "0" && f[3] != "1"))
+                refuse(n, "a run is interrupted, 0 or 1");
+            runComplete();
+            tally.runs.push_back({index, f[3] == "1", {}});
+            runLine = n;
         } else if (record == "block") {
-            if (tally.runs.empty() || whole(f[1], path) != tally.runs.back().index)
-                throw std::runtime_error(path + ": a block outside its run");
-            tally.runs.back().blocks.push_back({whole(f[2], path), whole(f[3], path)});
+            if (tally.runs.empty() || number(f[1]) != tally.runs.back().index)
+                refuse(n, "a block outside its run");
+            tally.runs.back().blocks.push_back({number(f[2]), number(f[3])});
             sumsRead = 0;
+            blockLine = n;
         } else if (record == "block_sum") {
-            if (tally.runs.empty() || tally.runs.back().blocks.empty() || whole(f[1], path) != tally.runs.back().index
+            if (tally.runs.empty() || tally.runs.back().blocks.empty() || number(f[1]) != tally.runs.back().index
                 || sumsRead == sumKeys.size() || f[2] != sumKeys[sumsRead])
-                throw std::runtime_error(path + ": a block sum out of place: '" + line + "'");
+                refuse(n, "a block sum out of place: '" + line + "'");
             Tally::Block &block = tally.runs.back().blocks.back();
             if (sumsRead == 0) {
-                block.avalanches = whole(f[3], path);
+                block.avalanches = number(f[3]);
             } else {
                 const std::size_t k = sumsRead - 1;
                 block.powers[k / MomentScaling::ORDERS][k % MomentScaling::ORDERS] = sumValue(f[3], path);
             }
-            ++sumsRead;
-        } else if (observable != std::end(Tally::OBSERVABLE_NAMES)) {
-            tally.histograms[std::size_t(observable - std::begin(Tally::OBSERVABLE_NAMES))].add(
-                whole(f[2], path), std::uint64_t(whole(f[3], path)));
-        } else if (record == "height") {
-            const std::int64_t z = whole(f[2], path);
-            if (z > 3)
-                throw std::runtime_error(path + ": height " + f[2] + " out of range");
-            tally.heights[std::size_t(z)] += std::uint64_t(whole(f[3], path));
+            if (++sumsRead == sumKeys.size())
+                if (const std::string fault = TallyCheck::blockFault(block); !fault.empty())
+                    refuse(blockLine, fault);
         } else {
-            throw std::runtime_error(path + ": unknown record '" + record + "'");
+            const std::int64_t value = number(f[2]), count = number(f[3]);
+            // A histogram lists only the values it counts.
+            if (!f[1].empty() || (count == 0 && stage != HEIGHTS))
+                refuse(n, "malformed line '" + line + "'");
+            if (value <= previous)
+                refuse(n, record + " " + f[2] + " after " + std::to_string(previous) + ": out of order");
+            previous = value;
+            if (stage == HEIGHTS) {
+                if (value > 3)
+                    refuse(n, "height " + f[2] + " out of range");
+                tally.heights[std::size_t(value)] = std::uint64_t(count);
+            } else {
+                const auto observable = Tally::Observable(stage - 1);
+                if (value < 1 || value > TallyCheck::largest(observable, side))
+                    refuse(n, "an avalanche " + record + " out of range 1 to "
+                                  + std::to_string(TallyCheck::largest(observable, side)));
+                tally.histograms[observable].add(value, std::uint64_t(count));
+            }
         }
     }
-    blockComplete();
+    while (stage <= HEIGHTS)
+        stageComplete(lines.size() - 1);
     return tally;
 }
 
@@ -196,9 +271,7 @@ SeriesResult read(const std::string &folder)
             if (earlier.side == side)
                 throw std::runtime_error(where + " twice");
         const std::string rawPath = (std::filesystem::path(folder) / sideFile(RAW, side)).string();
-        SeriesResult::Side entry{side, keys.warmup, readRaw(rawPath, folder)};
-        if (const std::string fault = TallyCheck::fault(entry, result.grainsPerRun); !fault.empty())
-            throw std::runtime_error(rawPath + ": " + fault);
+        SeriesResult::Side entry{side, keys.warmup, readRaw(rawPath, folder, result.grainsPerRun, side)};
         if (!result.sides.empty() && entry.tally.runIndices() != result.sides.front().tally.runIndices())
             throw std::runtime_error(folder + ": the sides hold different runs");
         // The file's counts must be those of the raw file.
