@@ -23,8 +23,8 @@ struct SeriesResult
 
     std::vector<std::int64_t> runs() const { return sides.empty() ? std::vector<std::int64_t>{} : sides.front().tally.runIndices(); }
     // Adds the runs of another part of the same series: the same seed,
-    // starting pile, grains per run, sides and warm-ups, and runs that do
-    // not overlap. "" when done, else why not, in one line; this result
+    // starting pile, grains per run, sides (in any order) and warm-ups, and
+    // runs that do not overlap. "" when done, else why not, in one line; this result
     // is then only fit to be discarded. The merged sides pass TallyCheck.
     std::string merge(const SeriesResult &part);
 

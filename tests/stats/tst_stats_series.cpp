@@ -485,6 +485,30 @@ private slots:
         QVERIFY(error.find('\n') == std::string::npos);
     }
 
+    // Parts that list their sides in another order merge as one series,
+    // in the first part's order; parts whose sides differ do not.
+    void mergesSidesInAnyOrder()
+    {
+        QTemporaryDir dir;
+        Series::Settings settings = smallSeries(0, 2, 2);
+        const auto write = [&](const char *name, std::vector<int> sides, std::int64_t firstRun) {
+            settings.sides = sides;
+            settings.firstRun = firstRun;
+            CsvFolder::write(SeriesSummary(Series::run(settings)), dir.filePath(name).toStdString());
+            return dir.filePath(name).toStdString();
+        };
+        const std::string ascending = write("ascending", {5, 8, 16}, 0), mixed = write("mixed", {16, 5, 8}, 2);
+        settings.runs = 4;
+        for (const auto &[parts, sides] : {std::pair{std::vector{ascending, mixed}, std::vector{5, 8, 16}},
+                                           {std::vector{mixed, ascending}, std::vector{16, 5, 8}}}) {
+            settings.sides = sides;
+            settings.firstRun = 0;
+            QCOMPARE(everything(CsvFolder::merge(parts)), everything(Series::run(settings)));
+        }
+        const std::string other = write("other", {5, 8, 32}, 4);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, CsvFolder::merge({ascending, other}));
+    }
+
     // A raw file is checked against itself: one digit of raw_L32.csv
     // changed at random, the merge either refuses it, in one line naming
     // the file, or gives every byte it gave before. The one change no check
