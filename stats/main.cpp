@@ -64,6 +64,17 @@ void checkOutputs(const Options &options, const std::vector<int> &sides)
     }
 }
 
+// An output of --merge that is one of its inputs, which writing it would
+// overwrite; "" when none is.
+std::string outputIsInput(const Options &options)
+{
+    for (const std::string &input : options.merge)
+        for (const auto &[option, output] : {std::pair{"--csv", options.csv}, {"--plot", options.plot}})
+            if (!output.empty() && samePath(output, input))
+                return std::string(option) + " " + output + " is also a --merge input, which it would overwrite";
+    return {};
+}
+
 // The first error in writing standard output; 0: none yet.
 int stdoutError = 0;
 
@@ -127,6 +138,8 @@ int main(int argc, char *argv[])
         } else {
             SeriesResult result;
             if (!options.merge.empty()) {
+                if (const std::string input = outputIsInput(options); !input.empty())
+                    return fail(EXIT_USAGE, input + " (see sandpile-stats --help)");
                 result = CsvFolder::merge(options.merge);
                 std::vector<int> sides;
                 for (const SeriesResult::Side &side : result.sides)

@@ -393,6 +393,32 @@ private slots:
             QCOMPARE(contents("de/" + name), contents("c/" + name));
     }
 
+    // An output of --merge that is one of its inputs, however named, is
+    // refused before any input is read (these two would not merge), and
+    // the input is left as it was.
+    void mergeOntoAnInput()
+    {
+        const auto contents = [&] {
+            QByteArray all;
+            for (const QString &name : QDir(dir.filePath("seed1")).entryList(QDir::Files)) {
+                QFile file(dir.filePath("seed1/" + name));
+                all += name.toUtf8() + (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing"));
+            }
+            return all;
+        };
+        QCOMPARE(runTool({"--size", "4", "--grains", "100", "--first-run", "1", "--csv", "run1.svg"}, dir.path()).status, 0);
+        const QByteArray before = contents();
+        for (const QStringList &outputs : {QStringList{"--csv", "seed1"}, QStringList{"--csv", "./seed1/"},
+                                           QStringList{"--csv", dir.filePath("seed2") + "/../seed1"},
+                                           QStringList{"--csv", "fresh", "--plot", "run1.svg"}}) {
+            const Outcome outcome = runTool(QStringList{"--merge", "seed2", "seed1", "run1.svg"} + outputs, dir.path());
+            QCOMPARE(outcome.status, 2);
+            QVERIFY2(outcome.err.contains("is also a --merge input") && outcome.err.count('\n') == 1, outcome.err);
+            QVERIFY(!QFileInfo::exists(dir.filePath("fresh")));
+        }
+        QCOMPARE(contents(), before);
+    }
+
     void mergesItsOwnFolders()
     {
         const Outcome outcome = runTool({"--merge", "seed1"}, dir.path());
