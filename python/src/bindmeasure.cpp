@@ -132,29 +132,18 @@ computed (an error from fewer than two blocks, say) is NaN.)doc");
     figure("exact_topplings_per_grain", &SideSummary::exactTopplings, "The exact steady-state value for L.");
     figure("piles", &SideSummary::piles, "Whole piles sampled for the heights.");
     figure("mean_height", &SideSummary::meanHeight, "Mean height over the sampled piles.");
-    // Per observable: its largest value, its fit and its exact counts.
-    static const auto docs = [] {
-        constexpr const char *UNITS[Tally::OBSERVABLES] = {"topplings", "sites toppled", "sweeps"};
-        std::array<std::array<std::string, 3>, Tally::OBSERVABLES> d;
-        for (int o = 0; o < Tally::OBSERVABLES; ++o) {
-            const std::string name = Tally::OBSERVABLE_NAMES[o];
-            d[std::size_t(o)] = {"The largest avalanche " + name + ", in " + UNITS[o] + ".",
-                                 "PowerLawFit of the " + name + " distribution.",
-                                 "Exact counts of avalanche " + name
-                                     + "s: a structured array (value, count), increasing values."};
-        }
-        return d;
-    }();
-    for (int o = 0; o < Tally::OBSERVABLES; ++o) {
+    // Per observable: its largest value, its fit and its exact counts (the
+    // docstrings are copied).
+    constexpr const char *UNITS[Tally::OBSERVABLES] = {"topplings", "sites toppled", "sweeps"};
+    for (std::size_t o = 0; o < Tally::OBSERVABLES; ++o) {
         const std::string name = Tally::OBSERVABLE_NAMES[o];
-        const std::size_t i = std::size_t(o);
-        side.def_property_readonly(("largest_" + name).c_str(), [i](const Side &s) { return s.summary.largest[i]; },
-                                   docs[i][0].c_str());
-        side.def_property_readonly((name + "_fit").c_str(), [i](const Side &s) { return s.summary.fits[i]; },
-                                   docs[i][1].c_str());
-        side.def_property_readonly((name + "_distribution").c_str(),
-                                   [i](const Side &s) { return distribution(s.tally.histograms[i]); },
-                                   docs[i][2].c_str());
+        side.def_property_readonly(("largest_" + name).c_str(), [o](const Side &s) { return s.summary.largest[o]; },
+                                   ("The largest avalanche " + name + ", in " + UNITS[o] + ".").c_str());
+        side.def_property_readonly((name + "_fit").c_str(), [o](const Side &s) { return s.summary.fits[o]; },
+                                   ("PowerLawFit of the " + name + " distribution.").c_str());
+        side.def_property_readonly(
+            (name + "_distribution").c_str(), [o](const Side &s) { return distribution(s.tally.histograms[o]); },
+            ("Exact counts of avalanche " + name + "s: a structured array (value, count), increasing values.").c_str());
     }
     side.def_property_readonly(
             "height_probability", [](const Side &s) { return arrayOf(s.summary.heightProbability); },
