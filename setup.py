@@ -1,16 +1,21 @@
 """Builds btwsandpile for pip: the bindings, the engine and the measuring
-core compiled into one extension (python/coresources.py names the sources,
-for CMake too). Needs a C++20 compiler and pybind11's headers: Debian's
-pybind11-dev, or the pybind11 package where the index can be reached."""
+core compiled into one extension, from the sources python/sources.txt lists
+(CMake reads the same list), with the version VERSION holds. Needs a C++20
+compiler and pybind11's headers: Debian's pybind11-dev, or the pybind11
+package where the index can be reached. Neither Qt nor CLI11."""
 
 import os
-import sys
+import pathlib
 
 from setuptools import Extension, setup
 
-ROOT = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(ROOT, "python"))
-from coresources import module_sources  # noqa: E402
+ROOT = pathlib.Path(__file__).resolve().parent
+
+
+def listed(path):
+    """The lines of a list file that are neither blank nor comments."""
+    lines = (line.strip() for line in (ROOT / path).read_text().splitlines())
+    return [line for line in lines if line and not line.startswith("#")]
 
 
 def pybind11_includes():
@@ -23,8 +28,9 @@ def pybind11_includes():
 
 extension = Extension(
     "btwsandpile._btwsandpile",
-    sources=module_sources(ROOT),
+    sources=listed("python/sources.txt"),
     include_dirs=[".", "python/src", *pybind11_includes()],
+    define_macros=[("SANDPILE_VERSION", '"' + listed("VERSION")[0] + '"')],
     extra_compile_args=["-std=c++20", "-fvisibility=hidden"],
     language="c++",
 )

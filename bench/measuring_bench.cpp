@@ -120,9 +120,9 @@ struct Record {
             blocks.resize(std::size_t(index) + 1);
         blocks[std::size_t(index)].grains += dropped;
         blocks[std::size_t(index)].topplings += size;
-        tally.size.add(size);
-        tally.area.add(area);
-        tally.duration.add(sweeps);
+        tally.histograms[Tally::Size].add(size);
+        tally.histograms[Tally::Area].add(area);
+        tally.histograms[Tally::Duration].add(sweeps);
         for (std::int64_t value : {dropped, size, area, sweeps})
             digest = (digest ^ std::uint64_t(value)) * 1099511628211u;   // FNV-1a over the values
         measured += dropped;

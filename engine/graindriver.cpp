@@ -11,28 +11,38 @@ bool GrainDriver::setRunningStyle(RunningStyle newStyle)
     return !keepsPile;
 }
 
-bool GrainDriver::nextTickSweeps() const
+GrainDriver::Step GrainDriver::nextStep() const
 {
     if (pace == Pause)
-        return false;
-    if (pile.avalancheInProgress() || isFractalsand())
-        return true;
+        return Step::Wait;
+    if (pile.avalancheInProgress())
+        return Step::Sweep;
+    if (isFractalsand())
+        return Step::DropAtCentre;
     if (burnDown)
-        return false;
+        return burnDone ? Step::StayBurnt : Step::Burn;
     if (style == SandpileModel::RunFree)
+        return Step::DropAtRandom;
+    return pile.selectedSite() >= 0 ? Step::DropAtSelected : Step::NoSiteSelected;
+}
+
+bool GrainDriver::nextTickSweeps() const
+{
+    switch (nextStep()) {
+    case Step::Sweep:
+    case Step::DropAtCentre:
+    case Step::DropAtRandom:
         return true;
-    const int site = pile.selectedSite();
-    return site >= 0 && pile.z()[site] == Lattice::MAX_STABLE_HEIGHT;
+    case Step::DropAtSelected:
+        return pile.z()[pile.selectedSite()] == Lattice::MAX_STABLE_HEIGHT;
+    default:
+        return false;
+    }
 }
 
 bool GrainDriver::isResting() const
 {
-    if (pace == Pause)
-        return true;
-    if (pile.avalancheInProgress() || isFractalsand())
-        return false;
-    if (burnDown)
-        return burnDone;
+    const Step step = nextStep();
     // With Burn up, the next tick clears the latch before it rests.
-    return style == SandpileModel::Sprinkle && pile.selectedSite() < 0 && !burnDone;
+    return step == Step::Wait || step == Step::StayBurnt || (step == Step::NoSiteSelected && !burnDone);
 }

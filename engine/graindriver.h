@@ -36,16 +36,27 @@ public:
     void setBurn(bool on) { burnDown = on; }
     void reinitialise() { pile.reinitialise(style); }
 
+    // What the next tick does, decided in one place: tick() does it, and
+    // the questions below are asked of it.
+    enum class Step {
+        Wait,             // paused
+        Sweep,            // the avalanche in progress advances
+        DropAtCentre,     // a fractalsand grain
+        Burn,             // the burning test, once for each press of Burn
+        StayBurnt,        // Burn held after its test: nothing
+        DropAtRandom,     // "run free"
+        DropAtSelected,   // "sprinkle", on the site clicked
+        NoSiteSelected,   // "sprinkle" with nothing clicked: nothing
+    };
+    Step nextStep() const;
+
     // Whether no tick can change anything until the user does something.
     bool isResting() const;
     // Whether the next tick sweeps: advances an avalanche, or drops grains
     // that start one.
     bool nextTickSweeps() const;
     // Whether the next tick runs the burning test.
-    bool nextTickBurns() const
-    {
-        return pace != Pause && !pile.avalancheInProgress() && !isFractalsand() && burnDown && !burnDone;
-    }
+    bool nextTickBurns() const { return nextStep() == Step::Burn; }
 
     template <typename Observer>
     Tick tick(Observer &observer);
@@ -65,29 +76,34 @@ template <typename Observer>
 GrainDriver::Tick GrainDriver::tick(Observer &observer)
 {
     Tick did;
-    if (pace == Pause)
+    const Step step = nextStep();
+    // A tick that would drop grains of style 0 or 1 with Burn up clears
+    // the latch, whether or not it drops.
+    if (step == Step::DropAtRandom || step == Step::DropAtSelected || step == Step::NoSiteSelected)
+        burnDone = false;
+    switch (step) {
+    case Step::Wait:
+    case Step::StayBurnt:
+    case Step::NoSiteSelected:
         return did;
-    if (pile.avalancheInProgress()) {
+    case Step::Sweep:
         pile.relax(observer);
         did.swept = true;
         return did;
-    }
-    if (isFractalsand()) {
-        pile.dropAtCentre(observer);
-    } else if (burnDown) {
-        if (!burnDone)
-            pile.burn(observer);
-        did.burnt = !burnDone;
+    case Step::Burn:
+        pile.burn(observer);
+        did.burnt = true;
         burnDone = true;
         return did;
-    } else {
-        burnDone = false;
-        if (style == SandpileModel::Sprinkle) {
-            if (!pile.dropAtSelectedSite(observer))
-                return did;
-        } else {
-            pile.dropAtRandom(observer);
-        }
+    case Step::DropAtCentre:
+        pile.dropAtCentre(observer);
+        break;
+    case Step::DropAtRandom:
+        pile.dropAtRandom(observer);
+        break;
+    case Step::DropAtSelected:
+        pile.dropAtSelectedSite(observer);
+        break;
     }
     did.dropped = true;
     if (pile.avalancheInProgress()) {

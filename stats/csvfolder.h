@@ -3,6 +3,7 @@
 #include "seriessummary.h"
 
 #include <string>
+#include <vector>
 
 // A folder of CSV files holding a series' results, and everything needed to
 // recreate its report exactly:
@@ -34,14 +35,17 @@
 //                               MomentScaling::MIN_SIDES sides.
 // Every file but the raw ones is remade from those, so --merge rebuilds the
 // folder exactly. Any failure throws std::runtime_error with a one-line
-// message.
+// message. csvschema.h names the files and their columns, csvwriter.cpp
+// writes them and csvreader.cpp reads them back.
 namespace CsvFolder {
+
+// The files of a folder holding these sides, each one that write() makes.
+std::vector<std::string> fileNames(const std::vector<int> &sides);
 
 void write(const SeriesSummary &summary, const std::string &folder);
 SeriesResult read(const std::string &folder);
 
-// Several folders of the same series (same seed, grains and sides, runs
-// that do not overlap) as one.
+// Several folders of the same series as one (see SeriesResult::merge).
 SeriesResult merge(const std::vector<std::string> &folders);
 
 // The files write() makes.

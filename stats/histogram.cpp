@@ -38,10 +38,10 @@ std::vector<Histogram::Bin> Histogram::logBins() const
         const std::int64_t width = std::max<std::int64_t>(1, low / 4);
         // The last bin ends at the largest int64 rather than past it.
         if (low > std::numeric_limits<std::int64_t>::max() - width) {
-            bins.push_back({low, std::numeric_limits<std::int64_t>::max(), 0});
+            bins.push_back({low, std::numeric_limits<std::int64_t>::max(), 0, 0});
             break;
         }
-        bins.push_back({low, low + width - 1, 0});
+        bins.push_back({low, low + width - 1, 0, 0});
         low += width;
     }
     std::size_t k = 0;
@@ -51,5 +51,8 @@ std::vector<Histogram::Bin> Histogram::logBins() const
         if (k < bins.size() && value >= bins[k].low)
             bins[k].count += count;
     });
+    const double all = double(total());
+    for (Bin &bin : bins)
+        bin.density = double(bin.count) / (all * double(bin.high - bin.low + 1));
     return bins;
 }

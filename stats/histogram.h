@@ -47,6 +47,7 @@ public:
         std::int64_t low;    // first value in the bin
         std::int64_t high;   // last value in the bin
         std::uint64_t count;
+        double density;      // count / (all counts x the bin's width): the probability per unit value
     };
     std::vector<Bin> logBins() const;
 

@@ -3,6 +3,7 @@
 
 #include "atomicfiles.h"
 #include "csvfolder.h"
+#include "interrupt.h"
 #include "options.h"
 #include "plot.h"
 #include "progress.h"
@@ -12,13 +13,10 @@
 #include <QGuiApplication>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
@@ -31,36 +29,9 @@ namespace {
 
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_IO = 1;
-constexpr int EXIT_INTERRUPTED = 128 + SIGINT;
-
-// Set by Ctrl-C; the runs look at it between avalanches.
-std::atomic<bool> interrupted{false};
-// When the first Ctrl-C came, in nanoseconds of the monotonic clock; 0: none.
-std::atomic<std::int64_t> firstInterrupt{0};
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::int64_t>::is_always_lock_free,
-              "the signal handler needs lock-free atomics");
-// A second Ctrl-C this long after the first ends the program at once; one
-// sooner is the same Ctrl-C sent twice (to the process and to its group).
-constexpr std::int64_t SECOND_INTERRUPT_NS = 1000000000;
-
 // Qt's own notes (an unset XDG_RUNTIME_DIR, say) stay off stderr, which
 // carries only this program's one-line errors; the plot reports its failures.
 void quietQt(QtMsgType, const QMessageLogContext &, const QString &) {}
-
-// Only async-signal-safe calls: clock_gettime, _exit, lock-free atomics.
-extern "C" void onInterrupt(int)
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    // Never 0, which stands for no Ctrl-C yet. Two threads can take the
-    // same Ctrl-C sent twice at once: the first to store its time wins.
-    const std::int64_t ns = std::max<std::int64_t>(1, std::int64_t(now.tv_sec) * 1000000000 + now.tv_nsec);
-    std::int64_t first = 0;
-    if (firstInterrupt.compare_exchange_strong(first, ns))
-        interrupted.store(true);
-    else if (ns - first >= SECOND_INTERRUPT_NS)
-        _exit(EXIT_INTERRUPTED);
-}
 
 int fail(int status, const std::string &message)
 {
@@ -69,16 +40,6 @@ int fail(int status, const std::string &message)
 }
 
 namespace fs = std::filesystem;
-
-// The files of a CSV folder of these sides, as csvfolder.h lists them.
-std::vector<std::string> csvFiles(const std::vector<int> &sides)
-{
-    std::vector<std::string> names{"summary.csv"};
-    for (int side : sides)
-        for (const char *quantity : {"size", "area", "duration", "raw"})
-            names.push_back(std::string(quantity) + "_L" + std::to_string(side) + ".csv");
-    return names;
-}
 
 bool samePath(const fs::path &a, const fs::path &b)
 {
@@ -93,7 +54,7 @@ bool samePath(const fs::path &a, const fs::path &b)
 void checkOutputs(const Options &options, const std::vector<int> &sides)
 {
     if (!options.csv.empty())
-        for (const std::string &name : csvFiles(sides))
+        for (const std::string &name : CsvFolder::fileNames(sides))
             AtomicFiles::checkWritable((fs::path(options.csv) / name).string(), true);
     if (!options.plot.empty()) {
         if (!options.csv.empty() && samePath(options.csv, options.plot))
@@ -101,6 +62,17 @@ void checkOutputs(const Options &options, const std::vector<int> &sides)
         const fs::path folder = fs::path(options.plot).parent_path();
         AtomicFiles::checkWritable(options.plot, !options.csv.empty() && samePath(options.csv, folder.empty() ? "." : folder));
     }
+}
+
+// An output of --merge that is one of its inputs, which writing it would
+// overwrite; "" when none is.
+std::string outputIsInput(const Options &options)
+{
+    for (const std::string &input : options.merge)
+        for (const auto &[option, output] : {std::pair{"--csv", options.csv}, {"--plot", options.plot}})
+            if (!output.empty() && samePath(output, input))
+                return std::string(option) + " " + output + " is also a --merge input, which it would overwrite";
+    return {};
 }
 
 // The first error in writing standard output; 0: none yet.
@@ -126,7 +98,7 @@ SeriesResult measure(const Options &options)
     std::int64_t total = 0;
     if (options.series.totalGrains(total) && isatty(STDERR_FILENO))
         progress = std::make_unique<Progress>(stderr, total);
-    SeriesResult result = Series::run(options.series, &interrupted, [&](std::int64_t done) {
+    SeriesResult result = Series::run(options.series, &Interrupt::interrupted(), [&](std::int64_t done) {
         if (progress)
             progress->update(done);
     });
@@ -147,10 +119,7 @@ std::vector<std::int64_t> runsAsked(const Series::Settings &settings)
 
 int main(int argc, char *argv[])
 {
-    struct sigaction action = {};
-    action.sa_handler = onInterrupt;   // stays in place for a second Ctrl-C
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    Interrupt::install();
 
     Options options;
     try {
@@ -169,6 +138,8 @@ int main(int argc, char *argv[])
         } else {
             SeriesResult result;
             if (!options.merge.empty()) {
+                if (const std::string input = outputIsInput(options); !input.empty())
+                    return fail(EXIT_USAGE, input + " (see sandpile-stats --help)");
                 result = CsvFolder::merge(options.merge);
                 std::vector<int> sides;
                 for (const SeriesResult::Side &side : result.sides)
@@ -209,7 +180,7 @@ int main(int argc, char *argv[])
             throw std::runtime_error(std::string("cannot write to standard output: ") + std::strerror(errno));
         // A Ctrl-C while the files were written still counts: they are
         // written whole, and the status says the work was interrupted.
-        return interrupted.load() ? EXIT_INTERRUPTED : 0;
+        return Interrupt::interrupted().load() ? Interrupt::EXIT_STATUS : 0;
     } catch (const std::bad_alloc &) {
         return fail(EXIT_IO, "out of memory");
     } catch (const std::exception &error) {

@@ -122,12 +122,11 @@ Tally Measurer::measure(std::int64_t run) const
         observed[Tally::Size] = size;
         observed[Tally::Area] = piece.area;
         observed[Tally::Duration] = piece.duration;
-        for (int o = 0; o < Tally::OBSERVABLES; ++o)
+        for (int o = 0; o < Tally::OBSERVABLES; ++o) {
             for (int k = 0; k < MomentScaling::ORDERS; ++k)
                 block.powers[std::size_t(o)][std::size_t(k)] += MomentScaling::power(observed[o], k);
-        tally.size.add(size);
-        tally.area.add(piece.area);
-        tally.duration.add(piece.duration);
+            tally.histograms[std::size_t(o)].add(observed[o]);
+        }
         if (hear)
             hear(size, piece.area, piece.duration);
         report(dropped, false);

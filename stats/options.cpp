@@ -8,7 +8,6 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <thread>
 
 namespace {
 
@@ -101,17 +100,18 @@ public:
 void declare(CLI::App &app, Options &options)
 {
     Series::Settings &series = options.series;
+    using Limits = Series::Settings;
     app.description(DESCRIPTION);
     app.formatter(std::make_shared<Formatter>());
     app.get_formatter()->column_width(18);
     app.set_help_flag("--help", "show this help and exit");
 
     CLI::Option *measuring[] = {
-        addNumber(app, "--size", "L", series.sides, Lattice::MIN_SIDE, Options::MAX_SIDE,
+        addNumber(app, "--size", "L", series.sides, Lattice::MIN_SIDE, Limits::MAX_SIDE,
                   "lattice side, repeated for a series")
             ->allow_extra_args(false)
             ->default_str(std::to_string(Measurer::DEFAULT_SIDE)),
-        addNumber(app, "--grains", "N", series.grains, 1, Options::MAX_COUNT, "grains measured per run"),
+        addNumber(app, "--grains", "N", series.grains, 1, Limits::MAX_COUNT, "grains measured per run"),
         app.add_option_function<std::string>(
                "--start", [&series](const std::string &name) { series.start = *startingPileNamed(name); },
                "the starting pile: stationary, an exact sample of the steady state, or window, the window's "
@@ -119,14 +119,14 @@ void declare(CLI::App &app, Options &options)
             ->type_name("PILE")
             ->check(startingPileName())
             ->default_str(std::string(startingPileName(series.start))),
-        addNumber(app, "--warmup", "W", series.warmup, 0, Options::MAX_COUNT, "grains dropped first, unmeasured")
+        addNumber(app, "--warmup", "W", series.warmup, 0, Limits::MAX_COUNT, "grains dropped first, unmeasured")
             ->default_str("0; " + std::to_string(Series::Settings::WINDOW_WARMUP_PER_SITE)
                           + " L^2 from the window's pile"),
         addNumber(app, "--seed", "S", series.seed, 1, Random::MODULUS - 1,
                   "seed of the random source, the window's by default; run k > 0 uses one hashed from S and k"),
-        addNumber(app, "--runs", "R", series.runs, 1, Options::MAX_RUNS, "independent runs"),
-        addNumber(app, "--first-run", "K", series.firstRun, 0, Options::MAX_COUNT, "number of the first run"),
-        addNumber(app, "--threads", "T", series.threads, 1, Options::MAX_THREADS, "runs measured in parallel")
+        addNumber(app, "--runs", "R", series.runs, 1, Limits::MAX_RUNS, "independent runs"),
+        addNumber(app, "--first-run", "K", series.firstRun, 0, Limits::MAX_COUNT, "number of the first run"),
+        addNumber(app, "--threads", "T", series.threads, 1, Limits::MAX_THREADS, "runs measured in parallel")
             ->default_str("all cores"),
     };
     app.add_option("--csv", options.csv, "write the distributions and a summary as CSV files in DIR")
@@ -164,7 +164,7 @@ std::string Options::usage()
 Options Options::parse(const std::vector<std::string> &arguments)
 {
     Options options;
-    options.series.threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    options.series.threads = Series::Settings::allCores();
     options.series.sides.clear();
     CLI::App app("", "sandpile-stats");
     declare(app, options);
@@ -179,18 +179,16 @@ Options Options::parse(const std::vector<std::string> &arguments)
         throw UsageError(oneLine(error.what()));
     }
 
-    // What CLI11 cannot say: a side asked for twice, a merge list given in
-    // two parts, and the whole series' grains.
-    for (auto side = options.series.sides.begin(); side != options.series.sides.end(); ++side)
-        if (std::find(options.series.sides.begin(), side, *side) != side)
-            throw UsageError("--size " + std::to_string(*side) + " given twice");
+    // What CLI11 cannot say: a merge list given in two parts, and what the
+    // settings say of themselves (a side given twice, the whole series'
+    // grains).
     if (std::count_if(arguments.begin(), arguments.end(),
                       [](const std::string &a) { return a == "--merge" || a.rfind("--merge=", 0) == 0; })
         > 1)
         throw UsageError("--merge given twice");
     if (options.series.sides.empty())
         options.series.sides.push_back(Measurer::DEFAULT_SIDE);
-    if (std::int64_t total = 0; !options.series.totalGrains(total))
-        throw UsageError("too many grains in all: sides x runs x (grains + warm-up) must stay below 2^63");
+    if (const std::string fault = options.series.fault(); !fault.empty())
+        throw UsageError(fault);
     return options;
 }

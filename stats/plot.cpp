@@ -199,12 +199,9 @@ void legendRow(QPainter &painter, QPointF at, QRgb colour, const QString &label,
 QPolygonF sizeDensities(const Histogram &sizes)
 {
     QPolygonF points;
-    const double total = double(sizes.total());
     for (const Histogram::Bin &bin : sizes.logBins())
-        if (bin.count > 0) {
-            const double density = double(bin.count) / (total * double(bin.high - bin.low + 1));
-            points << QPointF(std::sqrt(double(bin.low) * double(bin.high)), density);
-        }
+        if (bin.count > 0)
+            points << QPointF(std::sqrt(double(bin.low) * double(bin.high)), bin.density);
     return points;
 }
 
@@ -215,10 +212,10 @@ void drawDistributions(const SeriesSummary &summary, QPainter &painter)
     double xHigh = 10, yLow = 1, yHigh = 1e-1;
     for (std::size_t i = 0; i < result.sides.size(); ++i) {
         const SeriesResult::Side &side = result.sides[i];
-        const PowerLawFit &sizeFit = summary.sides[i].sizeFit;
+        const PowerLawFit &sizeFit = summary.sides[i].fits[Tally::Size];
         Curve curve;
-        curve.points = sizeDensities(side.tally.size);
-        curve.fit = fittedLine(sizeFit, double(side.tally.size.total()));
+        curve.points = sizeDensities(side.tally.histograms[Tally::Size]);
+        curve.fit = fittedLine(sizeFit, double(side.tally.histograms[Tally::Size].total()));
         curve.label = "L = " + QString::number(side.side);
         if (sizeFit.valid)
             curve.label += ", τ_eff = " + fixed3(sizeFit.tau) + " ± " + fixed3(sizeFit.error);
@@ -317,7 +314,7 @@ void drawCollapse(const SeriesSummary &summary, QPainter &painter)
     for (const SeriesResult::Side &side : summary.result.sides) {
         QPolygonF curve;
         if (scaling.valid)
-            for (const QPointF &p : sizeDensities(side.tally.size)) {
+            for (const QPointF &p : sizeDensities(side.tally.histograms[Tally::Size])) {
                 curve << QPointF(p.x() / std::pow(double(side.side), d), p.y() * std::pow(p.x(), tau));
                 xLow = std::min(xLow, curve.back().x());
                 xHigh = std::max(xHigh, curve.back().x());

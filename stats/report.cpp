@@ -77,8 +77,8 @@ std::string sideBlock(const SeriesResult &result, const SideSummary &s)
                    product(result.grainsPerRun, s.runs).c_str());
     text += cformat("  %-22s %llu\n", "avalanches", (unsigned long long)s.avalanches);
     text += cformat("  %-22s s = %lld topplings, area = %lld sites, duration = %lld sweeps\n",
-                   "largest avalanche", (long long)s.largestSize, (long long)s.largestArea,
-                   (long long)s.largestDuration);
+                   "largest avalanche", (long long)s.largest[Tally::Size], (long long)s.largest[Tally::Area],
+                   (long long)s.largest[Tally::Duration]);
     const double deviation = 100 * (s.topplingsPerGrain / s.exactTopplings - 1);
     text += cformat("  %-22s %s ± %-8s exact %.4f (%s %%)\n", "topplings per grain",
                    number(s.topplingsPerGrain).c_str(), number(s.topplingsError).c_str(),
@@ -89,9 +89,8 @@ std::string sideBlock(const SeriesResult &result, const SideSummary &s)
         text += cformat("  P(z = %d)%14s %-19s infinite lattice %.4f\n", z, "",
                        number(s.heightProbability[std::size_t(z)]).c_str(),
                        ExactValues::heightProbability(z));
-    text += fitLine("size", "s", s.sizeFit);
-    text += fitLine("area", "a", s.areaFit);
-    text += fitLine("duration", "T", s.durationFit);
+    for (int o = 0; o < Tally::OBSERVABLES; ++o)
+        text += fitLine(Tally::OBSERVABLE_NAMES[o], Tally::OBSERVABLE_SYMBOLS[o], s.fits[std::size_t(o)]);
     return text;
 }
 

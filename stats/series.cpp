@@ -2,7 +2,9 @@
 
 #include "checkedmath.h"
 #include "measurer.h"
+#include "engine/lattice.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <memory>
@@ -33,6 +35,44 @@ bool Series::Settings::totalGrains(std::int64_t &total) const
     }
     total = sum;
     return true;
+}
+
+int Series::Settings::allCores()
+{
+    return int(std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(MAX_THREADS)));
+}
+
+std::string Series::Settings::fault() const
+{
+    const auto outside = [](const char *what, std::int64_t value, std::int64_t low, std::int64_t high) {
+        return value >= low && value <= high
+                   ? std::string()
+                   : std::string(what) + " must be from " + std::to_string(low) + " to " + std::to_string(high)
+                         + ", not " + std::to_string(value);
+    };
+    if (sides.empty())
+        return "no lattice side asked for";
+    for (auto side = sides.begin(); side != sides.end(); ++side) {
+        if (std::string why = outside("each side", *side, Lattice::MIN_SIDE, MAX_SIDE); !why.empty())
+            return why;
+        if (std::find(sides.begin(), side, *side) != side)
+            return "side " + std::to_string(*side) + " asked for twice";
+    }
+    if (start != StartingPile::Stationary && start != StartingPile::Window)
+        return "no such starting pile";
+    for (const std::string &why : {outside("grains", grains, 1, MAX_COUNT), outside("runs", runs, 1, MAX_RUNS),
+                                   outside("seed", seed, 1, Random::MODULUS - 1),
+                                   outside("the first run", firstRun, 0, MAX_COUNT),
+                                   outside("threads", threads, 1, MAX_THREADS)})
+        if (!why.empty())
+            return why;
+    // -1 stands for the warm-up the starting pile needs.
+    if (warmup != -1)
+        if (std::string why = outside("warm-up", warmup, 0, MAX_COUNT); !why.empty())
+            return why;
+    if (std::int64_t total = 0; !totalGrains(total))
+        return "too many grains in all: sides x runs x (grains + warm-up) must stay below 2^63";
+    return {};
 }
 
 SeriesResult Series::run(const Settings &settings, const std::atomic<bool> *stop, const Progress &progress)

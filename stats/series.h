@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 // A series of independent runs on one or more lattice sides, measured on
@@ -26,6 +27,22 @@ public:
 
         // The window's pile reaches the steady state in about 2 L^2 grains.
         static constexpr std::int64_t WINDOW_WARMUP_PER_SITE = 2;
+
+        // The bounds of each setting; the least side is Lattice::MIN_SIDE,
+        // the least seed 1 and the largest Random::MODULUS - 1.
+        static constexpr int MAX_SIDE = 8192;
+        // 10^15, a bound on each count alone; the grains of the whole
+        // series, sides x runs x (grains + warm-up), must also fit in an
+        // int64, which fault() checks.
+        static constexpr std::int64_t MAX_COUNT = 1000000000000000;
+        static constexpr std::int64_t MAX_RUNS = 1000000;   // each run is a task held in memory
+        static constexpr int MAX_THREADS = 1024;
+        // Threads for "as many as there are cores".
+        static int allCores();
+
+        // Why these settings cannot be measured, in one line, or "" when
+        // they can. Every front-end shows it its own way.
+        std::string fault() const;
         std::int64_t warmupFor(int side) const;
         // Warm-up included, for progress; false when that overflows.
         bool totalGrains(std::int64_t &total) const;

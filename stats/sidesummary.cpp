@@ -33,14 +33,13 @@ SideSummary::SideSummary(const SeriesResult::Side &measured)
     , runs(int(measured.tally.runs.size()))
     , interrupted(measured.tally.interrupted())
     , grains(measured.tally.grains())
-    , avalanches(measured.tally.size.total())
+    , avalanches(measured.tally.histograms[Tally::Size].total())
     , topplings(measured.tally.topplings())
-    , largestSize(measured.tally.size.largest())
-    , largestArea(measured.tally.area.largest())
-    , largestDuration(measured.tally.duration.largest())
     , exactTopplings(ExactValues::topplingsPerGrain(measured.side))
 {
     const Tally &tally = measured.tally;
+    for (int o = 0; o < Tally::OBSERVABLES; ++o)
+        largest[std::size_t(o)] = tally.histograms[std::size_t(o)].largest();
     topplingsPerGrain = grains > 0 ? double(topplings) / double(grains) : NOT_AVAILABLE;
 
     long double scatter = 0;
@@ -59,7 +58,7 @@ SideSummary::SideSummary(const SeriesResult::Side &measured)
     for (int o = 0; o < Tally::OBSERVABLES; ++o)
         for (int k = 0; k < MomentScaling::ORDERS; ++k) {
             long double sum = 0;   // in increasing order of value: the same bits however tallied
-            tally.histogram(Tally::Observable(o)).forEach([&](std::int64_t value, std::uint64_t count) {
+            tally.histograms[std::size_t(o)].forEach([&](std::int64_t value, std::uint64_t count) {
                 sum += (long double)MomentScaling::power(value, k) * count;
             });
             const double mean = avalanches > 0 ? double(sum / avalanches) : NOT_AVAILABLE;
@@ -87,7 +86,7 @@ SideSummary::SideSummary(const SeriesResult::Side &measured)
     meanHeight = sampled > 0 ? double(heightSum) / double(sampled) : NOT_AVAILABLE;
 
     const std::int64_t sites = std::int64_t(side) * side;
-    sizeFit = fitWindow(tally.size, SIZE_XMIN, sites / SIZE_CUTOFF_FRACTION);
-    areaFit = fitWindow(tally.area, SIZE_XMIN, sites / SIZE_CUTOFF_FRACTION);
-    durationFit = fitWindow(tally.duration, DURATION_XMIN, side / DURATION_CUTOFF_FRACTION);
+    fits[Tally::Size] = fitWindow(tally.histograms[Tally::Size], SIZE_XMIN, sites / SIZE_CUTOFF_FRACTION);
+    fits[Tally::Area] = fitWindow(tally.histograms[Tally::Area], SIZE_XMIN, sites / SIZE_CUTOFF_FRACTION);
+    fits[Tally::Duration] = fitWindow(tally.histograms[Tally::Duration], DURATION_XMIN, side / DURATION_CUTOFF_FRACTION);
 }

@@ -28,9 +28,8 @@ struct SideSummary
     std::int64_t grains = 0;
     std::uint64_t avalanches = 0;
     std::int64_t topplings = 0;
-    std::int64_t largestSize = 0;
-    std::int64_t largestArea = 0;
-    std::int64_t largestDuration = 0;
+    // The largest avalanche by each observable (Tally::Observable).
+    std::array<std::int64_t, Tally::OBSERVABLES> largest{};
 
     double topplingsPerGrain = 0;
     double topplingsError = 0;   // NaN with fewer than two blocks of grains
@@ -41,7 +40,8 @@ struct SideSummary
     double meanHeight = 0;       // NaN with no sample
     std::array<double, 4> heightProbability{};
 
-    PowerLawFit sizeFit, areaFit, durationFit;
+    // The power law fitted to each observable's distribution.
+    std::array<PowerLawFit, Tally::OBSERVABLES> fits{};
 
     // <x^q> over the avalanches for each observable (Tally::Observable) and
     // order: the value from the exact histogram, the error by batch means

@@ -35,9 +35,8 @@ bool Tally::merge(const Tally &other)
 
 void Tally::addCounts(const Tally &other)
 {
-    size.merge(other.size);
-    area.merge(other.area);
-    duration.merge(other.duration);
+    for (int o = 0; o < OBSERVABLES; ++o)
+        histograms[std::size_t(o)].merge(other.histograms[std::size_t(o)]);
     for (std::size_t z = 0; z < heights.size(); ++z)
         heights[z] += other.heights[z];
 }
@@ -83,6 +82,6 @@ std::vector<std::int64_t> Tally::runIndices() const
 
 bool Tally::operator==(const Tally &other) const
 {
-    return size == other.size && area == other.area && duration == other.duration && heights == other.heights
+    return histograms == other.histograms && heights == other.heights
            && runs == other.runs;
 }

@@ -48,13 +48,9 @@ struct Tally
     // blocks twice as long: a long run keeps from half this many to this many.
     static constexpr int MAX_BLOCKS_PER_RUN = 32;
 
-    Histogram size;       // topplings per avalanche
-    Histogram area;       // distinct sites toppled per avalanche
-    Histogram duration;   // parallel sweeps per avalanche
-    const Histogram &histogram(Observable observable) const
-    {
-        return observable == Size ? size : observable == Area ? area : duration;
-    }
+    // Each observable's exact distribution: topplings, distinct sites
+    // toppled and parallel sweeps per avalanche.
+    std::array<Histogram, OBSERVABLES> histograms;
     // Heights of every site in the sampled piles (see Measurer).
     std::array<std::uint64_t, 4> heights{};
     std::vector<Run> runs;   // in increasing order of index

@@ -26,6 +26,7 @@ from ._btwsandpile import (
     MAX_SIDE,
     MIN_SIDE,
     Measurement,
+    __version__,
     PowerLawFit,
     Sandpile,
     SideStatistics,
@@ -37,8 +38,6 @@ from ._btwsandpile import (
     measure,
     stabilise,
 )
-
-__version__ = "1.0.0"
 
 __all__ = [
     "MAX_CENTRE_GRAINS",

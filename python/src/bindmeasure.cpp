@@ -5,15 +5,13 @@
 #include "engine/lattice.h"
 #include "engine/startingpile.h"
 #include "stats/exactvalues.h"
-#include "stats/options.h"
+#include "stats/series.h"
 
 #include <pybind11/stl.h>
 
 #include <algorithm>
 #include <atomic>
 #include <optional>
-#include <set>
-#include <thread>
 
 namespace py = pybind11;
 
@@ -40,22 +38,20 @@ py::array arrayOf(const std::array<T, N> &values)
     return ownedArray(std::vector<T>(values.begin(), values.end()), py::dtype::of<T>(), {py::ssize_t(N)});
 }
 
+using Limits = Series::Settings;
+
 std::vector<int> sidesFrom(const py::object &sizes)
 {
     const auto side = [](py::handle value) {
-        return int(Arguments::integer(value, "each size", Lattice::MIN_SIDE, Options::MAX_SIDE));
+        return int(Arguments::integer(value, "each size", Lattice::MIN_SIDE, Limits::MAX_SIDE));
     };
     if (PyIndex_Check(sizes.ptr()))
         return {side(sizes)};
     if (py::isinstance<py::str>(sizes) || !py::hasattr(sizes, "__iter__"))
         throw py::type_error("sizes must be an integer or a sequence of integers");
     std::vector<int> sides;
-    for (py::handle value : sizes) {
-        const int L = side(value);
-        if (std::find(sides.begin(), sides.end(), L) != sides.end())
-            throw py::value_error("sizes lists " + std::to_string(L) + " twice");
-        sides.push_back(L);
-    }
+    for (py::handle value : sizes)
+        sides.push_back(side(value));
     if (sides.empty())
         throw py::value_error("sizes must name at least one side");
     return sides;
@@ -72,15 +68,15 @@ Measurement measure(const py::object &sizes, const py::object &grains, const py:
         throw py::value_error("start must be 'stationary' or 'window', not '" + startName + "'");
     settings.start = *pile;
     settings.sides = sidesFrom(sizes);
-    settings.grains = Arguments::integer(grains, "grains", 1, Options::MAX_COUNT);
-    settings.runs = Arguments::integer(runs, "runs", 1, Options::MAX_RUNS);
+    settings.grains = Arguments::integer(grains, "grains", 1, Limits::MAX_COUNT);
+    settings.runs = Arguments::integer(runs, "runs", 1, Limits::MAX_RUNS);
     settings.seed = Arguments::integer(seed, "seed", 1, Random::MODULUS - 1);
-    settings.warmup = warmup.is_none() ? -1 : Arguments::integer(warmup, "warmup", 0, Options::MAX_COUNT);
-    settings.firstRun = Arguments::integer(firstRun, "first_run", 0, Options::MAX_COUNT);
-    const int wanted = int(Arguments::integer(threads, "threads", 0, Options::MAX_THREADS));
-    settings.threads = wanted > 0 ? wanted : int(std::max(1u, std::thread::hardware_concurrency()));
-    if (std::int64_t total = 0; !settings.totalGrains(total))
-        throw py::value_error("too many grains in all: sides x runs x (grains + warmup) must stay below 2^63");
+    settings.warmup = warmup.is_none() ? -1 : Arguments::integer(warmup, "warmup", 0, Limits::MAX_COUNT);
+    settings.firstRun = Arguments::integer(firstRun, "first_run", 0, Limits::MAX_COUNT);
+    const int wanted = int(Arguments::integer(threads, "threads", 0, Limits::MAX_THREADS));
+    settings.threads = wanted > 0 ? wanted : Limits::allCores();
+    if (const std::string fault = settings.fault(); !fault.empty())
+        throw py::value_error(fault);
 
     SignalWatch watch;
     std::atomic<bool> stop{false};
@@ -130,33 +126,31 @@ computed (an error from fewer than two blocks, say) is NaN.)doc");
     figure("grains", &SideSummary::grains, "Grains measured, all runs together.");
     figure("avalanches", &SideSummary::avalanches, "Avalanches measured.");
     figure("topplings", &SideSummary::topplings, "Topplings of all measured avalanches.");
-    figure("largest_size", &SideSummary::largestSize, "Topplings of the largest avalanche.");
-    figure("largest_area", &SideSummary::largestArea, "Sites toppled by the widest avalanche.");
-    figure("largest_duration", &SideSummary::largestDuration, "Sweeps of the longest avalanche.");
     figure("topplings_per_grain", &SideSummary::topplingsPerGrain, "Mean topplings per grain.");
     figure("topplings_error", &SideSummary::topplingsError, "Its standard error, by batch means.");
     figure("blocks", &SideSummary::blocks, "Blocks of grains behind the standard error.");
     figure("exact_topplings_per_grain", &SideSummary::exactTopplings, "The exact steady-state value for L.");
     figure("piles", &SideSummary::piles, "Whole piles sampled for the heights.");
     figure("mean_height", &SideSummary::meanHeight, "Mean height over the sampled piles.");
-    figure("size_fit", &SideSummary::sizeFit, "PowerLawFit of the size distribution.");
-    figure("area_fit", &SideSummary::areaFit, "PowerLawFit of the area distribution.");
-    figure("duration_fit", &SideSummary::durationFit, "PowerLawFit of the duration distribution.");
+    // Per observable: its largest value, its fit and its exact counts (the
+    // docstrings are copied).
+    constexpr const char *UNITS[Tally::OBSERVABLES] = {"topplings", "sites toppled", "sweeps"};
+    for (std::size_t o = 0; o < Tally::OBSERVABLES; ++o) {
+        const std::string name = Tally::OBSERVABLE_NAMES[o];
+        side.def_property_readonly(("largest_" + name).c_str(), [o](const Side &s) { return s.summary.largest[o]; },
+                                   ("The largest avalanche " + name + ", in " + UNITS[o] + ".").c_str());
+        side.def_property_readonly((name + "_fit").c_str(), [o](const Side &s) { return s.summary.fits[o]; },
+                                   ("PowerLawFit of the " + name + " distribution.").c_str());
+        side.def_property_readonly(
+            (name + "_distribution").c_str(), [o](const Side &s) { return distribution(s.tally.histograms[o]); },
+            ("Exact counts of avalanche " + name + "s: a structured array (value, count), increasing values.").c_str());
+    }
     side.def_property_readonly(
             "height_probability", [](const Side &s) { return arrayOf(s.summary.heightProbability); },
             "P(z) for z = 0..3 over the sampled piles, a float64 array.")
         .def_property_readonly(
             "height_counts", [](const Side &s) { return arrayOf(s.tally.heights); },
             "Sampled sites of each height z = 0..3, a uint64 array.")
-        .def_property_readonly(
-            "size_distribution", [](const Side &s) { return distribution(s.tally.size); },
-            "Exact counts of avalanche sizes: a structured array (value, count), increasing values.")
-        .def_property_readonly(
-            "area_distribution", [](const Side &s) { return distribution(s.tally.area); },
-            "Exact counts of avalanche areas: a structured array (value, count), increasing values.")
-        .def_property_readonly(
-            "duration_distribution", [](const Side &s) { return distribution(s.tally.duration); },
-            "Exact counts of avalanche durations: a structured array (value, count), increasing values.")
         .def("__repr__", [](const Side &s) {
             return "<SideStatistics L=" + std::to_string(s.summary.side) + ", "
                    + std::to_string(s.summary.grains) + " grains>";

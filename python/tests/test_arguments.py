@@ -1,6 +1,9 @@
 """Bad arguments and calls out of turn raise Python's usual exceptions, with
 the pile left as it was."""
 
+import json
+import pathlib
+
 import numpy as np
 import pytest
 
@@ -33,7 +36,7 @@ CONSTRUCTORS_AND_FUNCTIONS = [
     (lambda: bs.measure(sizes=[]), ValueError, "at least one side"),
     (lambda: bs.measure(sizes=[8, 1]), ValueError, f"each size must be from 2 to {bs.MAX_MEASURED_SIDE}, not 1"),
     (lambda: bs.measure(sizes=bs.MAX_MEASURED_SIDE + 1), ValueError, "each size must be from 2"),
-    (lambda: bs.measure(sizes=[8, 8]), ValueError, "lists 8 twice"),
+    (lambda: bs.measure(sizes=[8, 8]), ValueError, "side 8 asked for twice"),
     (lambda: bs.measure(sizes=8, start="empty"), ValueError, "start must be 'stationary' or 'window'"),
     (lambda: bs.measure(sizes="8"), TypeError, "sizes must be an integer or a sequence"),
     (lambda: bs.measure(sizes=8, grains=0), ValueError, "grains must be from 1"),
@@ -44,6 +47,17 @@ CONSTRUCTORS_AND_FUNCTIONS = [
     (lambda: bs.measure(sizes=8, first_run=-1), ValueError, "first_run must be from 0"),
     (lambda: bs.measure(sizes=[8, 16], grains=10**15, runs=10**6), ValueError, "too many grains"),
 ]
+
+
+# Settings the series refuses, from the table sandpile-stats' tests share.
+SETTINGS_FAULTS = json.loads((pathlib.Path(__file__).parents[2] / "tests/stats/settings_faults.json").read_text())
+
+
+@pytest.mark.parametrize("row", SETTINGS_FAULTS, ids=lambda row: row["fault"][:30])
+def test_settings_faults_are_the_command_lines(row):
+    with pytest.raises(ValueError) as raised:
+        bs.measure(**row["python"])
+    assert str(raised.value) == row["fault"]
 
 
 @pytest.mark.parametrize("call, error, message", CONSTRUCTORS_AND_FUNCTIONS)

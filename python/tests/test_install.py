@@ -12,13 +12,14 @@ from conftest import needed_libraries, reference_drops
 
 SOURCE = pathlib.Path(os.environ.get("SANDPILE_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 # What `pip install .` reads; the build writes into the tree, so it gets a copy.
-PACKAGE_FILES = ["engine", "stats", "python", "pyproject.toml", "setup.py", "README.md"]
+PACKAGE_FILES = ["engine", "stats", "python", "pyproject.toml", "setup.py", "README.md", "VERSION"]
 
 CHECK = """
 import btwsandpile as bs, numpy as np
 pile = bs.Sandpile(16, seed=3)
 records = pile.drop(5000)
 print(bs._btwsandpile.__file__)
+print(bs.__version__)
 print(len(records), int(records["size"].sum()), bool(pile.burn().all()))
 """
 
@@ -39,8 +40,9 @@ def test_pip_install_into_a_fresh_virtual_environment(tmp_path):
                    check=True, cwd=work)
 
     checked = subprocess.run([python, "-c", CHECK], capture_output=True, text=True, check=True, cwd=work)
-    module, counts = checked.stdout.splitlines()
+    module, version, counts = checked.stdout.splitlines()
     assert pathlib.Path(module).is_relative_to(venv)
+    assert version == (SOURCE / "VERSION").read_text().strip()
     assert not [library for library in needed_libraries(module) if "Qt" in library]
     _, expected = reference_drops(16, 3, 5000)
     assert counts == f"{len(expected)} {sum(size for _, _, size, _, _ in expected)} True"

@@ -1,19 +1,23 @@
 // The real program: help, bad input, its plots, and Ctrl-C.
 
-#include "options.h"
 #include "plot.h"
 #include "series.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QXmlStreamReader>
 #include <QtTest>
 
 #include <csignal>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -70,6 +74,13 @@ private slots:
         QVERIFY(QFile::link("loop", dir.filePath("loop")));
         QVERIFY(QFile::link("nowhere/x", dir.filePath("dangling.png")));
         QVERIFY(QDir(dir.path()).mkpath("taken/summary.csv"));
+        // Runs 0 and 1 of one series, for merging.
+        for (const char *run : {"0", "1"})
+            QCOMPARE(runTool({"--size", "8", "--size", "16", "--size", "32", "--grains", "5000", "--threads", "1",
+                              "--first-run", run, "--csv", QString("run") + run},
+                             dir.path())
+                         .status,
+                     0);
     }
 
     void help()
@@ -91,7 +102,7 @@ private slots:
         row("unknown option", {"--frobnicate"}, 2);
         row("stray argument", {"149"}, 2);
         row("size too small", {"--size", "1"}, 2);
-        row("size too large", {"--size", QString::number(Options::MAX_SIDE + 1)}, 2);
+        row("size too large", {"--size", QString::number(Series::Settings::MAX_SIDE + 1)}, 2);
         row("unknown starting pile", {"--start", "sideways"}, 2);
         row("size with junk", {"--size", "12abc"}, 2);
         row("negative size", {"--size", "-5"}, 2);
@@ -150,6 +161,113 @@ private slots:
             QVERIFY(!QFile::exists(dir.filePath(leftAlone)));
         if (csv >= 0 && !csvWasThere)   // no folder left behind
             QVERIFY(!QFileInfo::exists(dir.filePath(arguments.at(csv + 1))));
+    }
+
+    // A raw file changed by hand is refused in one line naming the file
+    // and the line at fault, before anything is written.
+    void tamperedRawFiles_data()
+    {
+        QTest::addColumn<QString>("prefix");   // of the line changed, the first to start so (or the last)
+        QTest::addColumn<bool>("last");
+        QTest::addColumn<std::function<QString(QString)>>("change");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("at");   // where the line named is: 0 the line changed, -1 its block's, 1 at or after it
+        const auto row = [](const char *name, const char *prefix, std::function<QString(QString)> change,
+                            const char *fault, int at, bool last = false) {
+            QTest::newRow(name) << QString(prefix) << last << change << QString(fault) << at;
+        };
+        // A number of a line, changed: its third field or its last.
+        const auto field = [](int index, std::function<qint64(qint64)> f) {
+            return [=](QString line) {
+                QStringList fields = line.split(',');
+                fields[index] = QString::number(f(fields[index].toLongLong()));
+                return fields.join(',');
+            };
+        };
+        const auto value = [&field](std::function<qint64(qint64)> f) { return field(3, f); };
+        const auto replace = [](const char *from, const char *to) {
+            return [=](QString line) { return line.replace(from, to); };
+        };
+        row("a block's size^1 sum", "block_sum,1,size^1,", value([](qint64 v) { return v + 50000; }),
+            "size^1 sum is not its topplings", -1);
+        row("a block's topplings", "block,1,", value([](qint64 v) { return v + 1; }), "size^1 sum is not its topplings", 0);
+        row("a block's avalanches", "block_sum,1,avalanches,", value([](qint64 v) { return v + 1; }), "", 1);
+        row("an area out of order", "area,,21,", replace("area,,21,", "area,,31,"), "out of order", 1);
+        row("the last duration", "duration,,", field(2, [](qint64 v) { return v + 1; }), "duration", 0, true);
+        row("a count of none", "size,,1,", value([](qint64) { return 0; }), "malformed", 0);
+        row("a run marked interrupted", "run,1,", replace("interrupted,0", "interrupted,1"),
+            "measured every grain asked for, yet was interrupted", 0);
+        row("a height twice", "height,,1,", replace("height,,1,", "height,,0,"), "out of order", 0);
+    }
+
+    void tamperedRawFiles()
+    {
+        QFETCH(QString, prefix);
+        QFETCH(bool, last);
+        QFETCH(std::function<QString(QString)>, change);
+        QFETCH(QString, fault);
+        QFETCH(int, at);
+        QTemporaryDir work;
+        for (const char *run : {"run0", "run1"}) {
+            QVERIFY(QDir().mkpath(work.filePath(run)));
+            for (const QString &name : QDir(dir.filePath(run)).entryList(QDir::Files))
+                QVERIFY(QFile::copy(dir.filePath(run) + "/" + name, work.filePath(run) + "/" + name));
+        }
+        QFile raw(work.filePath("run1/raw_L32.csv"));
+        QVERIFY(raw.open(QIODevice::ReadOnly));
+        QStringList lines = QString::fromUtf8(raw.readAll()).split('\n');
+        raw.close();
+        qsizetype edited = -1, block = -1;
+        for (qsizetype i = 0; i < lines.size() && edited < 0; ++i) {
+            if (lines[i].startsWith("block,"))
+                block = i;
+            if (lines[i].startsWith(prefix))
+                edited = i;
+        }
+        while (last && lines[edited + 1].startsWith(prefix))
+            ++edited;
+        QVERIFY(edited > 0);
+        lines[edited] = change(lines[edited]);
+        writeFile(raw.fileName(), lines.join('\n').toUtf8());
+
+        const Outcome outcome = runTool({"--merge", "run0", "run1", "--csv", "out", "--plot", "out.svg"}, work.path());
+        QCOMPARE(outcome.status, 1);
+        QVERIFY2(outcome.err.count('\n') == 1 && outcome.err.contains(fault.toUtf8()), outcome.err);
+        const QRegularExpressionMatch named =
+            QRegularExpression(R"(^sandpile-stats: \S*run1/raw_L32.csv line (\d+): )").match(QString::fromUtf8(outcome.err));
+        QVERIFY2(named.hasMatch(), outcome.err);
+        const qsizetype line = named.captured(1).toLongLong() - 1;
+        QVERIFY2(at == 0 ? line == edited : at < 0 ? line == block : line >= edited, outcome.err);
+        QVERIFY(outcome.out.isEmpty());
+        QVERIFY(!QFileInfo::exists(work.filePath("out")) && !QFileInfo::exists(work.filePath("out.svg")));
+    }
+
+    // Settings that the series refuses, from the table the Python module's
+    // tests share: a usage error with the series' own words.
+    void settingsFaults_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("fault");
+        QFile table(SETTINGS_FAULTS);
+        QVERIFY(table.open(QIODevice::ReadOnly));
+        const QJsonArray rows = QJsonDocument::fromJson(table.readAll()).array();
+        QVERIFY(!rows.isEmpty());
+        for (const QJsonValue &row : rows) {
+            QStringList arguments;
+            for (const QJsonValue &argument : row["command_line"].toArray())
+                arguments << argument.toString();
+            QTest::newRow(qPrintable(arguments.join(' '))) << arguments << row["fault"].toString().toUtf8();
+        }
+    }
+
+    void settingsFaults()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, fault);
+        const Outcome outcome = runTool(arguments, dir.path());
+        QCOMPARE(outcome.status, 2);
+        QCOMPARE(outcome.err, "sandpile-stats: " + fault + " (see sandpile-stats --help)\n");
+        QVERIFY(outcome.out.isEmpty());
     }
 
     // One avalanche per side: every density the same, the axis still a
@@ -273,6 +391,32 @@ private slots:
         QCOMPARE(contents("de.svg"), contents("c.svg"));
         for (const QString &name : QDir(dir.filePath("c")).entryList(QDir::Files))
             QCOMPARE(contents("de/" + name), contents("c/" + name));
+    }
+
+    // An output of --merge that is one of its inputs, however named, is
+    // refused before any input is read (these two would not merge), and
+    // the input is left as it was.
+    void mergeOntoAnInput()
+    {
+        const auto contents = [&] {
+            QByteArray all;
+            for (const QString &name : QDir(dir.filePath("seed1")).entryList(QDir::Files)) {
+                QFile file(dir.filePath("seed1/" + name));
+                all += name.toUtf8() + (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing"));
+            }
+            return all;
+        };
+        QCOMPARE(runTool({"--size", "4", "--grains", "100", "--first-run", "1", "--csv", "run1.svg"}, dir.path()).status, 0);
+        const QByteArray before = contents();
+        for (const QStringList &outputs : {QStringList{"--csv", "seed1"}, QStringList{"--csv", "./seed1/"},
+                                           QStringList{"--csv", dir.filePath("seed2") + "/../seed1"},
+                                           QStringList{"--csv", "fresh", "--plot", "run1.svg"}}) {
+            const Outcome outcome = runTool(QStringList{"--merge", "seed2", "seed1", "run1.svg"} + outputs, dir.path());
+            QCOMPARE(outcome.status, 2);
+            QVERIFY2(outcome.err.contains("is also a --merge input") && outcome.err.count('\n') == 1, outcome.err);
+            QVERIFY(!QFileInfo::exists(dir.filePath("fresh")));
+        }
+        QCOMPARE(contents(), before);
     }
 
     void mergesItsOwnFolders()

@@ -90,7 +90,7 @@ private slots:
         static_assert(PowerLawFit::MIN_SAMPLES == 100);
         SeriesResult result;
         result.sides.push_back({40, 0, {}});
-        Histogram &sizes = result.sides[0].tally.size;
+        Histogram &sizes = result.sides[0].tally.histograms[Tally::Size];
         sizes.add(9, 7);
         sizes.add(10, 40);
         sizes.add(50, 30);

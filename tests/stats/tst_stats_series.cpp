@@ -16,7 +16,9 @@
 #include <dlfcn.h>
 #include <pthread.h>
 
+#include <cctype>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 // Threads that may still start (-1: any); then they fail as under a
@@ -55,9 +57,11 @@ std::string everything(const SeriesResult &result)
     std::string text = Report::header(result.seed, result.runs(), result.grainsPerRun, result.start)
                        + Report::body(SeriesSummary(result)) + CsvFolder::summaryCsv(SeriesSummary(result))
                        + CsvFolder::momentsCsv(SeriesSummary(result)) + CsvFolder::scalingCsv(SeriesSummary(result));
-    for (const SeriesResult::Side &side : result.sides)
-        text += CsvFolder::distributionCsv(side.tally.size) + CsvFolder::distributionCsv(side.tally.area)
-                + CsvFolder::distributionCsv(side.tally.duration) + CsvFolder::rawCsv(side.tally);
+    for (const SeriesResult::Side &side : result.sides) {
+        for (const Histogram &histogram : side.tally.histograms)
+            text += CsvFolder::distributionCsv(histogram);
+        text += CsvFolder::rawCsv(side.tally);
+    }
     return text;
 }
 
@@ -163,19 +167,18 @@ private slots:
             QCOMPARE(std::int64_t(reference.area), area);
             QVERIFY(area >= 1 && area <= size);
         }
-        QVERIFY(first.area.largest() > 20);
+        QVERIFY(first.histograms[Tally::Area].largest() > 20);
 
         const Tally second = measurer.measure(1);
         Tally merged = first;
         QVERIFY(merged.merge(second));
-        for (const auto &[histogram, of] : {std::pair{&Tally::size, "size"}, {&Tally::area, "area"},
-                                            {&Tally::duration, "duration"}}) {
+        for (std::size_t o = 0; o < Tally::OBSERVABLES; ++o) {
             std::map<std::int64_t, std::uint64_t> sum;
             for (const Tally *part : {&first, &second})
-                (part->*histogram).forEach([&sum](std::int64_t value, std::uint64_t count) { sum[value] += count; });
+                part->histograms[o].forEach([&sum](std::int64_t value, std::uint64_t count) { sum[value] += count; });
             std::map<std::int64_t, std::uint64_t> joined;
-            (merged.*histogram).forEach([&joined](std::int64_t value, std::uint64_t count) { joined[value] = count; });
-            QVERIFY2(joined == sum, of);
+            merged.histograms[o].forEach([&joined](std::int64_t value, std::uint64_t count) { joined[value] = count; });
+            QVERIFY2(joined == sum, Tally::OBSERVABLE_NAMES[o]);
         }
 
         // Both runs' avalanches, heard in order: the moments of the merged
@@ -205,6 +208,52 @@ private slots:
                 // avalanches at high q, never zero.
                 QVERIFY2(moment.error > 0 && moment.error < moment.value, qPrintable(which));
             }
+    }
+
+    // Each setting out of its bounds, and the two that only the whole
+    // series can break; the defaults pass.
+    void settingsFault_data()
+    {
+        QTest::addColumn<std::function<void(Series::Settings &)>>("change");
+        QTest::addColumn<QString>("fault");
+        using S = Series::Settings;
+        const auto row = [](const char *name, std::function<void(S &)> change, QString fault) {
+            QTest::newRow(name) << change << fault;
+        };
+        row("defaults", [](S &) {}, "");
+        row("largest of each", [](S &s) {
+            s.sides = {S::MAX_SIDE};
+            s.grains = s.firstRun = S::MAX_COUNT;
+            s.runs = 9000;
+            s.warmup = 0;
+            s.threads = S::MAX_THREADS;
+            s.seed = Random::MODULUS - 1;
+        }, "");
+        row("no side", [](S &s) { s.sides.clear(); }, "no lattice side asked for");
+        row("side too small", [](S &s) { s.sides = {8, 1}; }, "each side must be from 2 to 8192, not 1");
+        row("side too large", [](S &s) { s.sides = {S::MAX_SIDE + 1}; }, "each side must be from 2 to 8192, not 8193");
+        row("side twice", [](S &s) { s.sides = {8, 16, 8}; }, "side 8 asked for twice");
+        row("no grains", [](S &s) { s.grains = 0; }, "grains must be from 1 to 1000000000000000, not 0");
+        row("too many runs", [](S &s) { s.runs = S::MAX_RUNS + 1; }, "runs must be from 1 to 1000000, not 1000001");
+        row("seed 0", [](S &s) { s.seed = 0; }, "seed must be from 1 to 2147483646, not 0");
+        row("negative first run", [](S &s) { s.firstRun = -1; }, "the first run must be from 0");
+        row("no thread", [](S &s) { s.threads = 0; }, "threads must be from 1 to 1024, not 0");
+        row("warm-up below its default", [](S &s) { s.warmup = -2; }, "warm-up must be from 0");
+        row("unknown pile", [](S &s) { s.start = StartingPile(7); }, "no such starting pile");
+        row("too many grains", [](S &s) {
+            s.grains = S::MAX_COUNT;
+            s.runs = 9300;
+        }, "too many grains in all");
+    }
+
+    void settingsFault()
+    {
+        QFETCH(std::function<void(Series::Settings &)>, change);
+        QFETCH(QString, fault);
+        Series::Settings settings;
+        change(settings);
+        const QString said = QString::fromStdString(settings.fault());
+        QVERIFY2(fault.isEmpty() ? said.isEmpty() : said.startsWith(fault), qPrintable(said));
     }
 
     void sameOutputWhateverTheThreads()
@@ -351,27 +400,28 @@ private slots:
         QCOMPARE(everything(CsvFolder::read(dir.path().toStdString())), everything(result));
     }
 
-    // Power sums at the edges of the doubles come back from raw_L*.csv to
-    // the bit, so that a merge rebuilds the moments' errors exactly.
+    // Power sums come back from raw_L*.csv to the bit, so that a merge
+    // rebuilds the moments' errors exactly: every sum of a half-integer
+    // order moved by one ulp, up or down, which only the last of %.17g's
+    // digits can tell (and which the checks of a folder's sums allow).
     void powerSumsReadBackToTheBit()
     {
-        SeriesResult result;
-        result.grainsPerRun = 1;
-        result.sides.push_back({2, 0, {}});
-        Tally &tally = result.sides[0].tally;
-        Tally::Block block{1, 1, 1, {}};
-        block.powers[Tally::Size] = {0.1, 1.0 / 3, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
-                                     9007199254740993.0, 0, 123456789.123456789};
-        block.powers[Tally::Area].fill(std::nextafter(1.0, 2.0));
-        block.powers[Tally::Duration].fill(std::nextafter(1e20, 0.0));
-        tally.runs.push_back({0, false, {block}});
-        tally.size.add(1);
-        tally.area.add(1);
-        tally.duration.add(1);
-        tally.heights[3] = 4;   // the one pile of 2 x 2 sites sampled after the grain
+        SeriesResult result = Series::run(smallSeries(0, 2, 2));
+        bool up = true;
+        for (SeriesResult::Side &side : result.sides)
+            for (Tally::Run &run : side.tally.runs)
+                for (Tally::Block &block : run.blocks)
+                    for (auto &sums : block.powers)
+                        for (std::size_t k = 0; k < sums.size(); k += 2) {
+                            sums[k] = std::nextafter(sums[k], up ? HUGE_VAL : 0.0);
+                            up = !up;
+                        }
         QTemporaryDir dir;
         CsvFolder::write(SeriesSummary(result), dir.path().toStdString());
-        QVERIFY(CsvFolder::read(dir.path().toStdString()).sides[0].tally == tally);
+        const SeriesResult back = CsvFolder::read(dir.path().toStdString());
+        QCOMPARE(back.sides.size(), result.sides.size());
+        for (std::size_t s = 0; s < result.sides.size(); ++s)
+            QVERIFY(back.sides[s].tally == result.sides[s].tally);
     }
 
     // Folders no run of the tool can have written, each refused with one
@@ -397,15 +447,15 @@ private slots:
         QTest::newRow("no run") << "raw_L5.csv" << "^(run|block|block_sum),.*\\n" << "" << true << "no run recorded";
         QTest::newRow("block avalanches short") << "raw_L5.csv" << "^block_sum,1,avalanches,\\d+"
                                                 << "block_sum,1,avalanches,0" << false
-                                                << "blocks' avalanches are not those of the histograms";
+                                                << "a block with grains but no avalanche";
         QTest::newRow("power sum negative") << "raw_L5.csv" << "^block_sum,0,area\\^2,.*" << "block_sum,0,area^2,-1"
                                             << false << "power sums are not finite and non-negative";
         QTest::newRow("power sum infinite") << "raw_L5.csv" << "^block_sum,0,size\\^4,.*" << "block_sum,0,size^4,inf"
                                             << false << "power sums are not finite and non-negative";
         QTest::newRow("power sum missing") << "raw_L5.csv" << "^block_sum,1,duration\\^4,.*\\n" << "" << false
                                            << "a block without its duration^4 sum";
-        QTest::newRow("earlier columns") << "summary.csv" << "tau_eff_size," << "tau_size," << false
-                                         << "written by an earlier sandpile-stats";
+        QTest::newRow("renamed column") << "summary.csv" << "tau_eff_size," << "tau_size," << false
+                                        << "no column tau_eff_size";
         QTest::newRow("row twice") << "summary.csv" << "^(5,.*\\n)" << "\\1\\1" << false << "L = 5 twice";
         QTest::newRow("seed 0") << "summary.csv" << "^5,\\d+," << "5,0," << false << "seed 0 out of range";
         QTest::newRow("grains disagree") << "summary.csv" << "^((?:[^,]*,){7})\\d+" << "\\1" "7" << false
@@ -435,6 +485,89 @@ private slots:
         QVERIFY(error.find('\n') == std::string::npos);
     }
 
+    // Parts that list their sides in another order merge as one series,
+    // in the first part's order; parts whose sides differ do not.
+    void mergesSidesInAnyOrder()
+    {
+        QTemporaryDir dir;
+        Series::Settings settings = smallSeries(0, 2, 2);
+        const auto write = [&](const char *name, std::vector<int> sides, std::int64_t firstRun) {
+            settings.sides = sides;
+            settings.firstRun = firstRun;
+            CsvFolder::write(SeriesSummary(Series::run(settings)), dir.filePath(name).toStdString());
+            return dir.filePath(name).toStdString();
+        };
+        const std::string ascending = write("ascending", {5, 8, 16}, 0), mixed = write("mixed", {16, 5, 8}, 2);
+        settings.runs = 4;
+        for (const auto &[parts, sides] : {std::pair{std::vector{ascending, mixed}, std::vector{5, 8, 16}},
+                                           {std::vector{mixed, ascending}, std::vector{16, 5, 8}}}) {
+            settings.sides = sides;
+            settings.firstRun = 0;
+            QCOMPARE(everything(CsvFolder::merge(parts)), everything(Series::run(settings)));
+        }
+        const std::string other = write("other", {5, 8, 32}, 4);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, CsvFolder::merge({ascending, other}));
+    }
+
+    // A raw file is checked against itself: one digit of raw_L32.csv
+    // changed at random, the merge either refuses it, in one line naming
+    // the file, or gives every byte it gave before. The one change no check
+    // can tell from the rounding of a genuine file: a power sum other than
+    // the exact x^1 moved within what adding up its avalanches' powers may
+    // round; that sum passes into the merged files, and the report stays
+    // as it was.
+    void digitFlipsRefusedOrHarmless()
+    {
+        QTemporaryDir dir;
+        Series::Settings settings;
+        settings.sides = {8, 16, 32};
+        settings.grains = 5000;
+        std::vector<std::string> parts;
+        for (std::int64_t run : {0, 1}) {
+            settings.firstRun = run;
+            parts.push_back(dir.filePath("run" + QString::number(run)).toStdString());
+            CsvFolder::write(SeriesSummary(Series::run(settings)), parts.back());
+        }
+        const auto report = [](const SeriesResult &result) { return Report::body(SeriesSummary(result)); };
+        const SeriesResult whole = CsvFolder::merge(parts);
+        const std::string before = everything(whole), reportBefore = report(whole);
+        const QString raw = dir.filePath("run1/raw_L32.csv");
+        const std::string original = fileText(raw);
+        std::vector<std::size_t> digits;
+        for (std::size_t i = 0; i < original.size(); ++i)
+            if (std::isdigit((unsigned char)original[i]))
+                digits.push_back(i);
+        const QRegularExpression roundedSum(R"(^block_sum,\d+,\w+\^(0\.5|1\.5|2|2\.5|3|3\.5|4),)");
+        std::mt19937_64 random(20261207);
+        int refused = 0, same = 0, rounded = 0;
+        for (int flip = 0; flip < 400; ++flip) {
+            std::string text = original;
+            const std::size_t at = digits[random() % digits.size()];
+            text[at] = char('0' + (text[at] - '0' + 1 + int(random() % 9)) % 10);
+            std::ofstream(raw.toStdString(), std::ios::binary) << text;
+            const std::size_t lineStart = text.rfind('\n', at) + 1;
+            const std::string line = text.substr(lineStart, text.find('\n', at) - lineStart);
+            try {
+                const SeriesResult merged = CsvFolder::merge(parts);
+                if (everything(merged) == before) {
+                    ++same;
+                    continue;
+                }
+                QVERIFY2(roundedSum.match(QString::fromStdString(line)).hasMatch(), line.c_str());
+                QVERIFY2(report(merged) == reportBefore, line.c_str());
+                ++rounded;
+            } catch (const std::runtime_error &error) {
+                const std::string message = error.what();
+                QVERIFY2(message.find("raw_L32.csv") != std::string::npos && message.find('\n') == std::string::npos,
+                         (line + ": " + message).c_str());
+                ++refused;
+            }
+        }
+        qInfo("of 400 flips: %d refused, %d changing nothing, %d a power sum within its rounding", refused, same,
+              rounded);
+        QVERIFY(refused > 300);
+    }
+
     // Two parts each sound whose sum is not: heights past 2^63 in all.
     void refusesMergedOverflow()
     {
@@ -448,9 +581,9 @@ private slots:
         for (auto &sums : block.powers)
             sums.fill(1);
         tally.runs.push_back({0, false, {block}});
-        tally.size.add(1);
-        tally.area.add(1);
-        tally.duration.add(1);
+        tally.histograms[Tally::Size].add(1);
+        tally.histograms[Tally::Area].add(1);
+        tally.histograms[Tally::Duration].add(1);
         tally.heights[0] = std::uint64_t(GRAINS) * 4;
         const std::string first = dir.filePath("a").toStdString(), second = dir.filePath("b").toStdString();
         CsvFolder::write(SeriesSummary(part), first);
@@ -469,7 +602,7 @@ private slots:
     void distributionColumns()
     {
         const SeriesResult result = Series::run(smallSeries(0, 1, 1));
-        const Histogram &sizes = result.sides.back().tally.size;
+        const Histogram &sizes = result.sides.back().tally.histograms[Tally::Size];
         std::istringstream csv(CsvFolder::distributionCsv(sizes));
         std::string line;
         std::getline(csv, line);
