@@ -4,15 +4,14 @@
 #include "npyfile.h"
 #include "picture.h"
 #include "atomicfiles.h"
+#include "interrupt.h"
 #include "strictnumber.h"
 #include "engine/pilebuilder.h"
 
 #include <CLI/CLI.hpp>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -22,11 +21,6 @@ namespace {
 
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_IO = 1;
-constexpr int EXIT_INTERRUPTED = 128 + SIGINT;
-
-std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
-extern "C" void onInterrupt(int) { interrupted.store(true); }
 
 struct Options {
     std::string grains, side, file;   // the subcommand's argument
@@ -113,10 +107,7 @@ std::string report(const std::string &what, const StablePile &pile, double secon
 
 int main(int argc, char *argv[])
 {
-    struct sigaction action = {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    Interrupt::install();
 
     CLI::App app("Builds the big stable piles of the Bak-Tang-Wiesenfeld sandpile, exact to the grain, and\n"
                  "prints what their stabilisation did.",
@@ -164,7 +155,7 @@ int main(int argc, char *argv[])
 
         PileBuilder::Settings settings;
         settings.threads = options.threads;
-        settings.stop = [] { return interrupted.load(); };
+        settings.stop = [] { return Interrupt::interrupted().load(); };
         if (isatty(STDERR_FILENO))
             settings.progress = [](int done, int levels) {
                 if (done < levels)
@@ -189,9 +180,9 @@ int main(int argc, char *argv[])
         std::fputs(report(what, pile, seconds, options.threads).c_str(), stdout);
         if (std::fflush(stdout) != 0 || std::ferror(stdout))
             return fail(EXIT_IO, std::string("cannot write to standard output: ") + std::strerror(errno ? errno : EIO));
-        return interrupted.load() ? EXIT_INTERRUPTED : 0;
+        return Interrupt::interrupted().load() ? Interrupt::EXIT_STATUS : 0;
     } catch (const LeastAction::Stopped &) {
-        return fail(EXIT_INTERRUPTED, "interrupted; nothing written");
+        return fail(Interrupt::EXIT_STATUS, "interrupted; nothing written");
     } catch (const UsageError &error) {
         return fail(EXIT_USAGE, error.what());
     } catch (const std::bad_alloc &) {
