@@ -9,6 +9,7 @@ of sandpile-stats, for Python.
     bs.measure(sizes=[64, 128], grains=10**6, runs=4)   # what sandpile-stats measures
 
 Sandpile   one pile: drop(), add() and sweep(), burn(), heights
+Cancelled  what a drop() stopped by the pile's cancel() raises
 measure    sandpile-stats' measurements, as numbers and arrays
 exact_topplings_per_grain, exact_height_probabilities   the exact values
 MIN_SIDE, MAX_SIDE, MAX_MEASURED_SIDE, MAX_SEED          the ranges
@@ -19,6 +20,7 @@ from ._btwsandpile import (
     MAX_SEED,
     MAX_SIDE,
     MIN_SIDE,
+    Cancelled,
     Measurement,
     PowerLawFit,
     Sandpile,
@@ -35,6 +37,7 @@ __all__ = [
     "MAX_SEED",
     "MAX_SIDE",
     "MIN_SIDE",
+    "Cancelled",
     "Measurement",
     "PowerLawFit",
     "Sandpile",

@@ -31,6 +31,129 @@ def replayed(pile):
     return replay
 
 
+# --- Waiting for a busy pile, and cancelling a drop ---------------------------
+
+# In its own interpreter: a call that never ended would hang the suite.
+WAIT_SCRIPT = """
+    import _thread, sys, threading
+    import btwsandpile as bs
+
+    pile = bs.Sandpile(64)
+    outcome = {}
+
+    def drop_for_ever():
+        try:
+            pile.drop(10**15)
+        except bs.Cancelled:
+            outcome["drop"] = "cancelled"
+
+    def wait_for_pile():
+        while True:   # until the other thread holds the pile
+            WAITING_CALL
+
+    def interrupt_the_wait():
+        main = threading.main_thread().ident
+        while sys._current_frames()[main].f_code is not wait_for_pile.__code__:
+            pass
+        _thread.interrupt_main()
+
+    dropper = threading.Thread(target=drop_for_ever)
+    dropper.start()
+    while sys._current_frames().get(dropper.ident) is None or \\
+            sys._current_frames()[dropper.ident].f_code is not drop_for_ever.__code__:
+        pass
+    threading.Thread(target=interrupt_the_wait).start()
+    try:
+        wait_for_pile()
+    except KeyboardInterrupt:
+        outcome["wait"] = "interrupted"
+    pile.cancel()
+    dropper.join()
+    print(outcome["wait"], outcome["drop"], pile.grains, bool((pile.heights <= 3).all()))
+"""
+
+
+@pytest.mark.parametrize("call", ["pile.grains", "pile.drop(10)", "pile.burn()", "repr(pile)"])
+def test_ctrl_c_ends_a_wait_for_a_busy_pile(call):
+    result = run_python(WAIT_SCRIPT.replace("WAITING_CALL", call))
+    assert result.returncode == 0, result.stderr
+    wait, drop, grains, stable = result.stdout.split()
+    assert (wait, drop, stable) == ("interrupted", "cancelled", "True") and int(grains) > 0
+
+
+def test_cancel_stops_a_drop_on_another_thread():
+    pile = bs.Sandpile(48, seed=4)
+    pile.drop(100)
+    # With no drop running, the next one is stopped before its first grain.
+    pile.cancel()
+    with pytest.raises(bs.Cancelled, match="every grain dropped until then counted"):
+        pile.drop(10)
+    assert pile.grains == 100
+    assert len(pile.drop(500)) > 0   # honoured once: the next drop runs whole
+
+    raised = []
+    def drop_for_ever():
+        try:
+            pile.drop(10**15)
+        except RuntimeError as error:   # Cancelled is a RuntimeError
+            raised.append(error)
+    dropper = threading.Thread(target=drop_for_ever)
+    dropper.start()
+    pile.cancel()
+    dropper.join()
+    assert isinstance(raised[0], bs.Cancelled)
+    # Stable, counted right: the same grains replayed reach the same pile.
+    assert not pile.avalanche_in_progress and (pile.heights <= 3).all()
+    assert np.array_equal(replayed(pile).heights, pile.heights)
+
+
+# --- Objects never initialised -------------------------------------------------
+
+UNINITIALISED_SCRIPT = """
+    import btwsandpile as bs
+    calls = {
+        "heights": lambda p: p.heights, "side": lambda p: p.side, "seed": lambda p: p.seed,
+        "grains": lambda p: p.grains, "mean_height": lambda p: p.mean_height,
+        "avalanche_in_progress": lambda p: p.avalanche_in_progress,
+        "avalanche_size": lambda p: p.avalanche_size, "largest_avalanche": lambda p: p.largest_avalanche,
+        "drop": lambda p: p.drop(10), "add": lambda p: p.add(0, 0), "sweep": lambda p: p.sweep(),
+        "burn": lambda p: p.burn(), "cancel": lambda p: p.cancel(), "repr": repr,
+    }
+    public = {name for name in dir(bs.Sandpile) if not name.startswith("_")}
+    print("untried", sorted(public - set(calls)))
+    def outcome(call):
+        try:
+            call()
+            return "returned"
+        except Exception as error:
+            return type(error).__name__ + ": " + str(error)
+    for name, call in calls.items():
+        print(name, "|", outcome(lambda: call(bs.Sandpile.__new__(bs.Sandpile))))
+    print("drop on an int |", outcome(lambda: bs.Sandpile.drop(5, 10)))
+    for kind in (bs.Measurement, bs.SideStatistics, bs.PowerLawFit):
+        print(kind.__name__, "|", outcome(lambda: kind.__new__(kind)))
+    print("measure |", type(bs.measure(sizes=4, grains=10).sides[0].size_fit).__name__)
+"""
+
+
+def test_objects_never_initialised_raise_and_never_crash():
+    result = run_python(UNINITIALISED_SCRIPT)
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert lines[0] == "untried []"
+    outcomes = dict(line.split(" | ") for line in lines[1:])
+    assert len(outcomes) == 14 + 5
+    for name, outcome in outcomes.items():
+        if name in ("Measurement", "SideStatistics", "PowerLawFit"):
+            assert outcome == f"TypeError: cannot make {name} objects: measure() returns them"
+        elif name == "drop on an int":
+            assert outcome == "TypeError: a Sandpile method needs a Sandpile, not int"
+        elif name == "measure":
+            assert outcome == "PowerLawFit"   # the module still makes its own
+        else:
+            assert outcome.startswith("TypeError: this Sandpile was never initialised"), name
+
+
 # --- Short runs: exactly the grains asked for, unbiased -------------------------
 
 @pytest.mark.parametrize("side, grains, runs", [(2, 1, 40000), (2, 3, 20000), (16, 1, 80000)])
@@ -53,5 +176,49 @@ def test_short_runs_average_to_the_exact_topplings_per_grain(side, grains, runs)
         error = s.topplings_error   # batch means over blocks, one per run here
     # Seeded, so the outcome is fixed; 4 standard errors either way.
     assert abs(s.topplings_per_grain - exact) < 4 * error
+
+
+# --- NumPy arrays and scalars as arguments ---------------------------------------
+
+def test_numpy_arrays_and_integers_serve_as_python_ones():
+    plain = bs.measure(sizes=[8, 16], grains=500, runs=2, threads=1, seed=5, warmup=3, first_run=1)
+    for sizes in (np.array([8, 16]), np.array([8, 16], dtype=np.uint8), (8, 16), range(8, 17, 8),
+                  [np.int16(8), np.int64(16)]):
+        numpy = bs.measure(sizes=sizes, grains=np.int64(500), runs=np.int32(2), threads=np.uint8(1),
+                           seed=np.int16(5), warmup=np.uint64(3), first_run=np.int8(1))
+        assert numpy.report == plain.report, sizes
+    assert bs.measure(sizes=np.array(8), grains=100).sides[0].side == 8
+    pile = bs.Sandpile(np.int32(8), seed=np.uint32(3))
+    pile.drop(np.int64(200))
+    pile.add(np.uint8(1), np.int16(2))
+    assert pile.grains == 201
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda true: bs.Sandpile(8, seed=true), "seed must be an integer, not"),
+    (lambda true: bs.Sandpile(true), "side must be an integer, not"),
+    (lambda true: bs.Sandpile(8).drop(true), "grains must be an integer, not"),
+    (lambda true: bs.Sandpile(8).add(true, 0), "row must be an integer, not"),
+    (lambda true: bs.Sandpile(8).add(0, true), "column must be an integer, not"),
+    (lambda true: bs.measure(sizes=8, seed=true), "seed must be an integer, not"),
+    (lambda true: bs.measure(sizes=[8, true]), "each size must be an integer, not"),
+    (lambda true: bs.exact_topplings_per_grain(true), "side must be an integer, not"),
+])
+def test_numpy_bools_are_refused_as_python_bools_are(call, message):
+    for true, name in ((True, "bool"), (np.bool_(True), "numpy.bool_")):
+        with pytest.raises(TypeError, match=f"{message} {name}$"):
+            call(true)
+
+
+@pytest.mark.parametrize("sizes, error, message", [
+    (np.array([[8, 16]]), TypeError, "sizes must be an integer or a sequence of integers, not a 2-D array"),
+    (np.array([8.0, 16.0]), TypeError, "each size must be an integer, not numpy.float64"),
+    (np.array([], dtype=np.int64), ValueError, "sizes must name at least one side"),
+    (np.array([8, 8]), ValueError, "sizes lists 8 twice"),
+    (np.array(1), ValueError, "each size must be from 2"),
+])
+def test_bad_size_arrays_name_the_argument(sizes, error, message):
+    with pytest.raises(error, match=re.escape(message)):
+        bs.measure(sizes=sizes, grains=10)
 
 
