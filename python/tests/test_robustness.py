@@ -222,3 +222,42 @@ def test_bad_size_arrays_name_the_argument(sizes, error, message):
         bs.measure(sizes=sizes, grains=10)
 
 
+# --- Memory, as documented ----------------------------------------------------
+
+# Starts the command and prints its exit code and peak resident kilobytes.
+# Linux counts in a child's peak that of the process it was forked from, so
+# the child comes from this small interpreter, not from the test's.
+PEAK_SCRIPT = "import os, subprocess, sys; child = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL); " \
+              "_, status, usage = os.wait4(child.pid, 0); print(os.waitstatus_to_exitcode(status), usage.ru_maxrss)"
+
+
+def peak_resident_bytes(command):
+    result = subprocess.run([sys.executable, "-S", "-c", PEAK_SCRIPT, *command], capture_output=True, text=True,
+                            check=True)
+    code, kilobytes = result.stdout.split()
+    assert code == "0", result.stderr
+    return int(kilobytes) * 1024
+
+
+def stated_bytes_per_site(text, pattern):
+    found = re.search(pattern, " ".join(text.split()))
+    assert found, f"no figure matching {pattern!r}"
+    return float(found.group(1))
+
+
+def test_a_python_pile_takes_the_memory_its_docstring_states():
+    stated = stated_bytes_per_site(bs.Sandpile.__doc__, r"about (\d+(?:\.\d+)?) bytes a site")
+    pile = "import btwsandpile as bs; p = bs.Sandpile({side}); p.drop(1000)"
+    small, large = (peak_resident_bytes([sys.executable, "-c", pile.format(side=L)]) for L in (64, 1536))
+    measured = (large - small) / (1536**2 - 64**2)
+    assert 0.8 * stated < measured < 1.2 * stated
+
+
+def test_sandpile_stats_takes_the_memory_its_manual_states(stats_tool):
+    manual = os.path.join(os.path.dirname(__file__), "..", "..", "stats", "sandpile-stats.1")
+    with open(manual) as page:
+        stated = stated_bytes_per_site(page.read().replace("\\ ", " "), r"about (\d+(?:\.\d+)?) bytes a site")
+    run = [stats_tool, "--grains", "1000", "--threads", "1", "--size"]
+    small, large = (peak_resident_bytes(run + [str(L)]) for L in (64, 1536))
+    measured = (large - small) / (1536**2 - 64**2)
+    assert 0.8 * stated < measured < 1.2 * stated
