@@ -4,7 +4,6 @@
 #include "engine/measuringpile.h"
 
 #include <algorithm>
-#include <limits>
 #include <vector>
 
 namespace {
@@ -67,14 +66,15 @@ Tally Measurer::measure(std::int64_t run) const
         }
     };
 
-    constexpr std::int64_t NO_LIMIT = std::numeric_limits<std::int64_t>::max();
+    // Exactly `warmup` grains too: a drop the warm-up cuts short goes on
+    // with the measured grains, as drop(warmup) then drop(grains) in Python.
     while (pile.grainsAdded() < settings.warmup) {
         if (stopped()) {
             record.interrupted = true;
             report(0, true);
             return tally;
         }
-        report(pile.drop(NO_LIMIT).grains, false);
+        report(pile.drop(settings.warmup - pile.grainsAdded()).grains, false);
     }
 
     std::int64_t perBlock = blockGrains(settings.side);
@@ -86,15 +86,16 @@ Tally Measurer::measure(std::int64_t run) const
             record.interrupted = true;
             break;
         }
-        // One drop, cut into pieces that each end at a sampling point or at
-        // the drop's avalanche: the pile is sampled after the grain that
-        // reaches each multiple of the interval, relaxed if that grain set
-        // off the avalanche. A piece is at most interval <= L^2 grains.
+        // One drop, cut into pieces that each end at a sampling point, at
+        // the drop's avalanche or at the run's last grain: the pile is
+        // sampled after the grain that reaches each multiple of the
+        // interval, relaxed if that grain set off the avalanche. A piece is
+        // at most interval <= L^2 grains.
         const std::int64_t first = measured;
         std::int64_t dropped = 0;
         MeasuringPile::Drop piece;
         do {
-            piece = pile.drop(nextSample - measured);
+            piece = pile.drop(std::min(nextSample, settings.grains) - measured);
             dropped += piece.grains;
             measured += piece.grains;
             if (measured == nextSample) {
@@ -102,7 +103,8 @@ Tally Measurer::measure(std::int64_t run) const
                     ++tally.heights[height];
                 nextSample += interval;
             }
-        } while (piece.site < 0);
+        } while (piece.site < 0 && measured < settings.grains);
+        const bool avalanche = piece.site >= 0;
         const std::int64_t size = piece.size;
 
         // The drop goes to the block where its first grain fell.
@@ -116,6 +118,9 @@ Tally Measurer::measure(std::int64_t run) const
             record.blocks.resize(std::size_t(index) + 1);
         Tally::Block &block = record.blocks[std::size_t(index)];
         block.grains += dropped;
+        report(dropped, false);
+        if (!avalanche)   // the run's last grains, which toppled nothing
+            continue;
         block.topplings += size;
         ++block.avalanches;
         std::int64_t observed[Tally::OBSERVABLES];
@@ -129,7 +134,6 @@ Tally Measurer::measure(std::int64_t run) const
         }
         if (hear)
             hear(size, piece.area, piece.duration);
-        report(dropped, false);
     }
     report(0, true);
     return tally;

@@ -15,13 +15,15 @@
 // its avalanches do. From the window's pile with no warm-up it sees exactly
 // the window's avalanches.
 //
-// A run first drops `warmup` grains unmeasured, then measures drops until
-// `grains` grains have fallen; a drop is one or more grains, so the last
-// can overshoot by a few, and the tally holds the exact count. Every drop
-// sets off one avalanche (s >= 1). The pile's heights are sampled, whole,
-// after the grain that reaches each multiple of heightInterval(side)
-// measured grains (after its avalanche, if it set one off): a run of G
-// grains holds floor(G / heightInterval) piles, a fair sample of the steady
+// A run first drops exactly `warmup` grains unmeasured, then measures
+// exactly `grains` grains. A drop is one or more grains and sets off one
+// avalanche (s >= 1), except the run's last, cut at its last grain: its
+// grains count, with no avalanche and no toppling. So a run measures the
+// topplings of its own grains alone, and the mean of many short runs is the
+// steady state's. The pile's heights are sampled, whole, after the grain
+// that reaches each multiple of heightInterval(side) measured grains (after
+// its avalanche, if it set one off): a run of G grains holds
+// floor(G / heightInterval) piles, a fair sample of the steady
 // state, where piles taken right after avalanches are not.
 //
 // The measured grains fall into blocks of blockGrains(side) << k grains, a

@@ -54,7 +54,8 @@ SideSummary::SideSummary(const SeriesResult::Side &measured)
 
     // The moments' errors likewise, with avalanches in place of grains:
     //   B/(B-1) sum_b (S_b - m n_b)^2 / n^2,  S_b = sum of x^q over block b,
-    // over the blocks with grains, which are those with avalanches.
+    // over the blocks with grains (a run's last block may hold grains and
+    // no avalanche, a unit of the sample with n_b = 0 all the same).
     for (int o = 0; o < Tally::OBSERVABLES; ++o)
         for (int k = 0; k < MomentScaling::ORDERS; ++k) {
             long double sum = 0;   // in increasing order of value: the same bits however tallied

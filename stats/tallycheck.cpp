@@ -85,12 +85,10 @@ std::string blockFault(const Tally::Block &block)
     const std::int64_t n = block.avalanches;
     if (block.grains < 0 || block.topplings < 0 || n < 0)
         return "a block with a negative count";
-    // Each avalanche is set off by a drop of at least one grain, and a
-    // block holds whole drops, each with its avalanche.
+    // Each avalanche is set off by a drop of at least one grain; a run's
+    // last grains may set off none.
     if (n > block.grains)
         return "a block with more avalanches than grains";
-    if ((n == 0) != (block.grains == 0))
-        return "a block with grains but no avalanche";
     for (const auto &sums : block.powers)
         for (double sum : sums)
             if (!std::isfinite(sum) || sum < 0)

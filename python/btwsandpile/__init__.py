@@ -11,6 +11,7 @@ of sandpile-stats, for Python.
     bs.identity(1024).heights          # the identity of the 1024 x 1024 pile
 
 Sandpile   one pile: drop(), add() and sweep(), burn(), heights
+Cancelled  what a drop() stopped by the pile's cancel() raises
 measure    sandpile-stats' measurements, as numbers and arrays
 centre_pile, identity, stabilise   the big stable piles, as StablePile results
 exact_topplings_per_grain, exact_height_probabilities   the exact values
@@ -25,6 +26,7 @@ from ._btwsandpile import (
     MAX_SEED,
     MAX_SIDE,
     MIN_SIDE,
+    Cancelled,
     Measurement,
     __version__,
     PowerLawFit,
@@ -46,6 +48,7 @@ __all__ = [
     "MAX_SEED",
     "MAX_SIDE",
     "MIN_SIDE",
+    "Cancelled",
     "Measurement",
     "PowerLawFit",
     "Sandpile",

@@ -4,12 +4,26 @@
 
 namespace py = pybind11;
 
+namespace {
+
+// NumPy's bool scalar, found by its type without importing NumPy: a value
+// of it can only come from a loaded NumPy.
+bool isNumpyBool(py::handle value)
+{
+    const py::handle type = reinterpret_cast<PyObject *>(Py_TYPE(value.ptr()));
+    return py::str(type.attr("__module__")).cast<std::string>() == "numpy"
+           && py::str(type.attr("__name__")).cast<std::string>() == "bool_";
+}
+
+} // namespace
+
 namespace Arguments {
 
 std::int64_t integer(py::handle value, const char *name, std::int64_t low, std::int64_t high)
 {
-    // bool is an int to Python, but a count or a seed of True is a mistake.
-    if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
+    // bool is an int to Python, but a count or a seed of True is a mistake;
+    // NumPy's bool is one too.
+    if (PyBool_Check(value.ptr()) || isNumpyBool(value) || !PyIndex_Check(value.ptr()))
         throw py::type_error(std::string(name) + " must be an integer, not " + Py_TYPE(value.ptr())->tp_name);
     const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
     if (!index)

@@ -38,7 +38,7 @@ StablePile built(bool odometer, const std::string &bytesFault, Build build)
 
 void bindBigPile(py::module_ &module)
 {
-    py::class_<StablePile>(module, "StablePile", R"doc(A stable pile on its whole lattice, and what its stabilisation did.
+    py::class_<StablePile> stablePile(module, "StablePile", R"doc(A stable pile on its whole lattice, and what its stabilisation did.
 
 heights           2-D uint8 array, each 0..3, rows of the pile
 odometer          2-D int64 array: each site's topplings, or None unless asked for
@@ -49,8 +49,9 @@ centre_topplings  topplings of the site (rows // 2, columns // 2)
 sites_of_height   the number of sites of height 0, 1, 2 and 3
 checks            the exact checks the pile passed, one sentence each
 
-All counts are exact Python integers.)doc")
-        .def_property_readonly("heights",
+All counts are exact Python integers.)doc");
+    onlyMadeByTheModule(stablePile);
+    stablePile.def_property_readonly("heights",
                                [](StablePile &pile) {
                                    return py::array_t<std::uint8_t>({pile.height, pile.width}, pile.heights.data());
                                })

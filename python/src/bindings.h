@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 // The parts of the module btwsandpile._btwsandpile, each bound in its file.
@@ -21,4 +22,16 @@ pybind11::array ownedArray(std::vector<T> &&values, const pybind11::dtype &type,
     pybind11::capsule owner(held.get(), [](void *pointer) { delete static_cast<std::vector<T> *>(pointer); });
     held.release();
     return pybind11::array(type, std::move(shape), data, owner);
+}
+
+// The results have no constructor, but T.__new__(T) would still make an
+// object of unconstructed memory, which its fields would read: refuse it.
+// The module makes its objects without __new__.
+template <typename Class>
+void onlyMadeByTheModule(Class &type)
+{
+    const std::string name = pybind11::str(type.attr("__name__"));
+    type.def_static("__new__", [name](const pybind11::args &, const pybind11::kwargs &) -> pybind11::object {
+        throw pybind11::type_error("cannot make " + name + " objects: the module's functions return them");
+    });
 }

@@ -40,13 +40,21 @@ py::array arrayOf(const std::array<T, N> &values)
 
 using Limits = Series::Settings;
 
+
 std::vector<int> sidesFrom(const py::object &sizes)
 {
     const auto side = [](py::handle value) {
         return int(Arguments::integer(value, "each size", Lattice::MIN_SIDE, Limits::MAX_SIDE));
     };
-    if (PyIndex_Check(sizes.ptr()))
+    // A NumPy array has __index__ too, but only one of no dimensions is a
+    // single integer; a 1-D one is a sequence.
+    const bool array = py::isinstance<py::array>(sizes);
+    const py::ssize_t dimensions = array ? py::reinterpret_borrow<py::array>(sizes).ndim() : -1;
+    if (dimensions == 0 || (!array && PyIndex_Check(sizes.ptr())))
         return {side(sizes)};
+    if (dimensions > 1)
+        throw py::type_error("sizes must be an integer or a sequence of integers, not a "
+                             + std::to_string(dimensions) + "-D array");
     if (py::isinstance<py::str>(sizes) || !py::hasattr(sizes, "__iter__"))
         throw py::type_error("sizes must be an integer or a sequence of integers");
     std::vector<int> sides;
@@ -98,9 +106,9 @@ Measurement measure(const py::object &sizes, const py::object &grains, const py:
 void bindMeasure(py::module_ &module)
 {
     PYBIND11_NUMPY_DTYPE(DistributionCount, value, count);
-    py::class_<PowerLawFit>(module, "PowerLawFit", R"doc(A discrete power law p(x) ~ x^-tau fitted by maximum likelihood over the
-window xmin <= x <= xmax, as sandpile-stats fits it.)doc")
-        .def_readonly("xmin", &PowerLawFit::xmin, "The window's least value.")
+    py::class_<PowerLawFit> powerLaw(module, "PowerLawFit", R"doc(A discrete power law p(x) ~ x^-tau fitted by maximum likelihood over the
+window xmin <= x <= xmax, as sandpile-stats fits it.)doc");
+    powerLaw.def_readonly("xmin", &PowerLawFit::xmin, "The window's least value.")
         .def_readonly("xmax", &PowerLawFit::xmax, "The window's largest value.")
         .def_readonly("samples", &PowerLawFit::samples, "Avalanches inside the window.")
         .def_readonly("tau", &PowerLawFit::tau, "The exponent tau.")
@@ -156,15 +164,18 @@ computed (an error from fewer than two blocks, say) is NaN.)doc");
                    + std::to_string(s.summary.grains) + " grains>";
         });
 
-    py::class_<Measurement>(module, "Measurement", R"doc(What measure() found: per side a SideStatistics, and the report that
-sandpile-stats prints for the same series (also str() of this object).)doc")
-        .def_readonly("seed", &Measurement::seed, "The series' seed.")
+    py::class_<Measurement> measurement(module, "Measurement", R"doc(What measure() found: per side a SideStatistics, and the report that
+sandpile-stats prints for the same series (also str() of this object).)doc");
+    measurement.def_readonly("seed", &Measurement::seed, "The series' seed.")
         .def_readonly("grains_per_run", &Measurement::grainsPerRun, "Grains measured per run, as asked.")
         .def_readonly("runs", &Measurement::runs, "The indices of the runs, a list.")
         .def_readonly("interrupted", &Measurement::interrupted, "Whether a run was cut short.")
         .def_readonly("report", &Measurement::report, "The report, as sandpile-stats prints it.")
         .def_readonly("sides", &Measurement::sides, "A SideStatistics per side, in the order asked for.")
-        .def("__str__", [](const Measurement &measurement) { return measurement.report; });
+        .def("__str__", [](const Measurement &m) { return m.report; });
+    onlyMadeByTheModule(powerLaw);
+    onlyMadeByTheModule(side);
+    onlyMadeByTheModule(measurement);
 
     module.def("measure", &measure, py::arg("sizes") = Measurer::DEFAULT_SIDE, py::arg("grains") = 1000000,
                py::arg("runs") = 1, py::arg("threads") = 0, py::arg("seed") = Random::DEFAULT_SEED,
@@ -175,7 +186,9 @@ sizes      a lattice side or a list of them, each from 2 to MAX_MEASURED_SIDE
 grains     grains measured per run (sandpile-stats --grains)
 runs       independent runs per side (--runs)
 threads    runs measured in parallel; 0: all cores (--threads)
-seed       seed of run 0, from 1 to MAX_SEED (--seed); later runs hash it
+seed       seed of run 0, from 1 to MAX_SEED (--seed); later runs hash it.
+           Run 0 uses it as it is, so consecutive seeds start correlated:
+           for independent ensembles take more runs or another first_run.
 start      each run's starting pile (--start): "stationary", an exact
            sample of the steady state, or "window", the window's random pile
 warmup     grains dropped unmeasured first; None: none from "stationary",

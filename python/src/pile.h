@@ -5,6 +5,7 @@
 #include "engine/sandpilemodel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -37,7 +38,14 @@ public:
     const SandpileModel &model() const { return sandpile; }
     std::int64_t seed() const { return firstSeed; }
     // Held by whoever calls the pile; a pile serves one caller at a time.
-    std::mutex &mutex() { return busy; }
+    // Timed, so that a caller waiting for it can look up now and then.
+    std::timed_mutex &mutex() { return busy; }
+
+    // Asks the drop in progress, or else the next one, to stop at its next
+    // check: from any thread, without the pile's lock. The drop that
+    // honours it clears it (cancelRequested() then returns true once).
+    void cancel() { cancelling.store(true, std::memory_order_relaxed); }
+    bool cancelRequested() { return cancelling.exchange(false, std::memory_order_relaxed); }
 
     // The counters of drop() and add() together.
     std::int64_t grainsAdded() const { return sandpile.grainsAdded() + droppedGrains; }
@@ -47,7 +55,8 @@ public:
 
     // Drops exactly `grains` grains, appending each avalanche; grains left
     // over after the last avalanche stay on the pile. Stops early, between
-    // avalanches, when interrupted() says so, and then returns false.
+    // avalanches, when interrupted() says so, and then returns false; it is
+    // asked before the first grain too.
     template <typename Interrupted>
     bool drop(std::int64_t grains, std::vector<Avalanche> &avalanches, Interrupted interrupted);
 
@@ -76,7 +85,8 @@ private:
     std::int64_t largestDropped = 0;
     std::optional<std::int64_t> lastDropped;   // unset once add() starts an avalanche
     std::int64_t firstSeed;
-    std::mutex busy;
+    std::timed_mutex busy;
+    std::atomic<bool> cancelling{false};
 };
 
 template <typename Interrupted>
@@ -90,7 +100,7 @@ bool Pile::drop(std::int64_t grains, std::vector<Avalanche> &avalanches, Interru
         Pile &pile;
         ~Return() { pile.takePileBack(); }
     } giveBack{*this};
-    std::int64_t work = 0;
+    std::int64_t work = WORK_BETWEEN_CHECKS;   // a stop asked for before the call counts
     for (std::int64_t dropped = 0; dropped < grains;) {
         if (work >= WORK_BETWEEN_CHECKS) {
             work = 0;

@@ -447,7 +447,7 @@ private slots:
         QTest::newRow("no run") << "raw_L5.csv" << "^(run|block|block_sum),.*\\n" << "" << true << "no run recorded";
         QTest::newRow("block avalanches short") << "raw_L5.csv" << "^block_sum,1,avalanches,\\d+"
                                                 << "block_sum,1,avalanches,0" << false
-                                                << "a block with grains but no avalanche";
+                                                << "a block without avalanches but with topplings or sums";
         QTest::newRow("power sum negative") << "raw_L5.csv" << "^block_sum,0,area\\^2,.*" << "block_sum,0,area^2,-1"
                                             << false << "power sums are not finite and non-negative";
         QTest::newRow("power sum infinite") << "raw_L5.csv" << "^block_sum,0,size\\^4,.*" << "block_sum,0,size^4,inf"
