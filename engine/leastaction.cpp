@@ -1,6 +1,8 @@
 #include "leastaction.h"
 
+#include <algorithm>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -68,21 +70,35 @@ void LeastAction::applyOdometer()
     });
 }
 
-// A site is unstable upwards at 4 grains or more, downwards below 0. Every
-// site on the stack is unstable or was when it was pushed; a site is pushed
-// when it becomes unstable, so it is on the stack at most once.
+// A site is unstable upwards at 4 grains or more, downwards below 0.
+template <bool up>
+static bool unstable(std::int64_t height)
+{
+    return up ? height >= 4 : height < 0;
+}
+
+// A stretch of whole rows, relaxed by one thread. Its stack holds its sites
+// that are unstable or were when pushed: a site is pushed when it becomes
+// unstable, so it is on a stack at most once. Grains it gives to another
+// band's rows wait in its outbox.
+struct LeastAction::Band {
+    std::uint32_t first = 0, end = 0;   // its cells
+    std::vector<std::uint32_t> stack;
+    std::vector<std::pair<std::uint32_t, std::int64_t>> outbox;
+    std::int64_t pops = 0;
+};
+
 template <LeastAction::Direction direction>
-void LeastAction::relax(std::vector<std::uint32_t> &stack, std::int64_t &pops, const Stop &stop)
+void LeastAction::relaxBand(Band &band, const Stop &stop, std::atomic<bool> &stopped)
 {
     constexpr bool up = direction == Direction::Topple;
-    const auto unstable = [](std::int64_t height) { return up ? height >= 4 : height < 0; };
     std::int64_t *const heights = s.get();
     std::int64_t *const odometer = u.get();
-    while (!stack.empty()) {
-        const std::uint32_t cell = stack.back();
-        stack.pop_back();
+    while (!band.stack.empty()) {
+        const std::uint32_t cell = band.stack.back();
+        band.stack.pop_back();
         const std::int64_t height = heights[cell];
-        if (!unstable(height))
+        if (!unstable<up>(height))
             continue;
         // All the topplings due at once: floor(h / 4), or ceil(-h / 4)
         // untopplings, which the odometer holds (a site below 0 toppled at
@@ -92,23 +108,72 @@ void LeastAction::relax(std::vector<std::uint32_t> &stack, std::int64_t &pops, c
         heights[cell] = height - 4 * given;
         odometer[cell] += given;
         forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) {
+            if (to < band.first || to >= band.end) {
+                band.outbox.emplace_back(to, grains * given);
+                return;
+            }
             const std::int64_t before = heights[to];
             heights[to] = before + grains * given;
-            if (!unstable(before) && unstable(heights[to]))
-                stack.push_back(to);
+            if (!unstable<up>(before) && unstable<up>(heights[to]))
+                band.stack.push_back(to);
         });
-        if (++pops % STOP_POLL == 0 && stop && stop())
-            throw Stopped();
+        if (++band.pops % STOP_POLL == 0) {
+            if (stop && stop())
+                stopped = true;
+            if (stopped)
+                return;
+        }
     }
 }
 
 template <LeastAction::Direction direction>
-void LeastAction::pushUnstable(std::vector<std::uint32_t> &stack) const
+std::int64_t LeastAction::relax(int threads, const Stop &stop)
 {
-    forEachSite([&](std::uint32_t cell) {
-        if (direction == Direction::Topple ? s[cell] >= 4 : s[cell] < 0)
-            stack.push_back(cell);
-    });
+    constexpr bool up = direction == Direction::Topple;
+    const int rows = geometry.height();
+    const int count = std::clamp(threads, 1, std::max(1, rows / 64));
+    std::vector<Band> bands(count);
+    for (int b = 0; b < count; ++b) {
+        const int low = int(std::int64_t(rows) * b / count), high = int(std::int64_t(rows) * (b + 1) / count);
+        Band &band = bands[b];
+        band.first = b == 0 ? 0 : geometry.index(-1, low);
+        band.end = b + 1 == count ? std::uint32_t(geometry.cells()) : geometry.index(-1, high);
+        for (int y = low; y < high; ++y)
+            for (std::uint32_t cell = geometry.index(0, y), end = cell + std::uint32_t(geometry.width()); cell < end; ++cell)
+                if (unstable<up>(s[cell]))
+                    band.stack.push_back(cell);
+    }
+    const auto bandOf = [&](std::uint32_t cell) -> Band & {
+        return *std::find_if(bands.begin(), bands.end(), [&](const Band &band) { return cell < band.end; });
+    };
+    // The bands relax side by side; then the grains they gave each other
+    // arrive, and the bands they unsettled relax again. The stable pile does
+    // not depend on the order of topplings.
+    std::atomic<bool> stopped{false};
+    for (bool unsettled = true; unsettled;) {
+        {
+            std::vector<std::jthread> workers;
+            for (int b = 1; b < count; ++b)
+                workers.emplace_back([&, b] { relaxBand<direction>(bands[b], {}, stopped); });
+            relaxBand<direction>(bands[0], stop, stopped);   // the caller's thread polls `stop`
+        }
+        if (stopped)
+            throw Stopped();
+        for (Band &from : bands) {
+            for (const auto &[cell, grains] : from.outbox) {
+                const std::int64_t before = s[cell];
+                s[cell] = before + grains;
+                if (!unstable<up>(before) && unstable<up>(s[cell]))
+                    bandOf(cell).stack.push_back(cell);
+            }
+            from.outbox.clear();
+        }
+        unsettled = std::any_of(bands.begin(), bands.end(), [](const Band &band) { return !band.stack.empty(); });
+    }
+    std::int64_t pops = 0;
+    for (const Band &band : bands)
+        pops += band.pops;
+    return pops;
 }
 
 std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queue, std::int64_t &toppled)
@@ -164,17 +229,15 @@ std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queu
     return left;
 }
 
-LeastAction::Work LeastAction::stabilise(const Stop &stop)
+LeastAction::Work LeastAction::stabilise(const Stop &stop, int threads)
 {
     Work work;
-    std::vector<std::uint32_t> stack;
-    pushUnstable<Direction::Untopple>(stack);
-    relax<Direction::Untopple>(stack, work.untopplings, stop);
-    pushUnstable<Direction::Topple>(stack);
-    relax<Direction::Topple>(stack, work.topplings, stop);
+    work.untopplings += relax<Direction::Untopple>(threads, stop);
+    work.topplings += relax<Direction::Topple>(threads, stop);
+    std::vector<std::uint32_t> queue;
     for (;;) {
         ++work.burningPasses;
-        const std::vector<std::uint32_t> left = unburnt(stack, work.toppledSites);
+        const std::vector<std::uint32_t> left = unburnt(queue, work.toppledSites);
         if (left.empty())
             return work;
         // Untopple the unburnt set once, all its sites together.
@@ -183,7 +246,6 @@ LeastAction::Work LeastAction::stabilise(const Stop &stop)
             u[cell] -= 1;
             forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { s[to] -= grains; });
         }
-        pushUnstable<Direction::Untopple>(stack);
-        relax<Direction::Untopple>(stack, work.untopplings, stop);
+        work.untopplings += relax<Direction::Untopple>(threads, stop);
     }
 }

@@ -2,6 +2,7 @@
 
 #include "foldedlattice.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -59,15 +60,18 @@ public:
     // Heights += Lap odometer: lay the starting pile and a guess of the
     // odometer, call this once, then stabilise().
     void applyOdometer();
-    // Relaxes to the least odometer and certifies it.
-    Work stabilise(const Stop &stop = {});
+    // Relaxes to the least odometer and certifies it. The relaxations run
+    // on up to `threads` threads, each over a band of rows; the pile and
+    // its odometer come out the same on any number.
+    Work stabilise(const Stop &stop = {}, int threads = 1);
 
 private:
     enum class Direction { Topple, Untopple };
+    struct Band;
     template <Direction direction>
-    void relax(std::vector<std::uint32_t> &stack, std::int64_t &pops, const Stop &stop);
+    std::int64_t relax(int threads, const Stop &stop);
     template <Direction direction>
-    void pushUnstable(std::vector<std::uint32_t> &stack) const;
+    void relaxBand(Band &band, const Stop &stop, std::atomic<bool> &stopped);
     // The toppled sites that do not burn: empty when the odometer is least.
     std::vector<std::uint32_t> unburnt(std::vector<std::uint32_t> &queue, std::int64_t &toppled);
     template <typename Visit>

@@ -16,13 +16,8 @@ namespace {
 // Below these the piles topple from nothing, in no time.
 constexpr std::uint64_t BASE_GRAINS = 1 << 12;
 constexpr int BASE_SIDE = 32;
-// Guesses are lowered before they are rounded down: a guess too high costs a
-// burning pass per toppling too many, one too low only the topplings it
-// misses. The upscaled odometers are off by a smooth bump that grows with
-// the pile, about n / 900 for n grains on one site and L^2 / 10000 for the
-// identity; the margins, measured, clear it.
-constexpr double CENTRE_MARGIN = 1.0 / 1000;
-constexpr double IDENTITY_MARGIN = 2.0 / 10000;
+// The identity's guess is off by up to about L^2 / 3000 (measured).
+constexpr double IDENTITY_MARGIN = 1.0 / 2500;
 
 // The stored sites from the centre that n grains need: the pile's radius is
 // about sqrt(n / (2.1 pi)), its mean height about 2.1. A quadrant too small
@@ -66,22 +61,43 @@ double interpolate(const Field &field, const Span &x, const Span &y)
     return near * (1 - y.t) + far * y.t;
 }
 
-// Lays on every stored site within the field the odometer
-// guess(x, y, scale * the field there), lowered and rounded down, at least 0.
+// A coarse pile's field upscaled into a guess of a finer pile's odometer:
+// guess(x, y, scale * the field there) on every stored site within it.
 template <typename Guess>
-void layGuess(LeastAction &pile, const Field &field, const std::vector<Span> &spans, double scale, double margin,
-              int threads, Guess guess)
-{
-    const int side = pile.lattice().width();
-    parallelFor(side, threads, [&](int first, int end) {
-        for (int y = first; y < end; ++y)
-            for (int x = 0; x < side; ++x)
-                if (spans[x].low >= 0 && spans[y].low >= 0) {
-                    const double value = guess(x, y, scale * interpolate(field, spans[x], spans[y])) - margin;
-                    pile.odometer(x, y) = value > 0 ? std::int64_t(value) : 0;
-                }
-    });
-}
+struct Upscaling {
+    const Field &field;
+    const std::vector<Span> &spans;
+    double scale;
+    Guess guess;
+
+    template <typename Visit>
+    void forEachSite(int side, int threads, Visit visit) const
+    {
+        parallelFor(side, threads, [&](int first, int end) {
+            for (int y = first; y < end; ++y)
+                for (int x = 0; x < side; ++x)
+                    if (spans[x].low >= 0 && spans[y].low >= 0)
+                        visit(y - first, x, y, guess(x, y, scale * interpolate(field, spans[x], spans[y])));
+        });
+    }
+    // The guess lowered by `margin` and rounded down, at least 0.
+    void lay(LeastAction &pile, double margin, int threads) const
+    {
+        forEachSite(pile.lattice().width(), threads, [&](int, int x, int y, double value) {
+            pile.odometer(x, y) = value - margin > 0 ? std::int64_t(value - margin) : 0;
+        });
+    }
+    // How far the guess lay above the least odometer, at most.
+    double overestimate(const LeastAction &pile, int threads) const
+    {
+        const int side = pile.lattice().width();
+        std::vector<double> most(std::size_t(side), 0.0);   // a row each: no thread shares one
+        forEachSite(side, threads, [&](int, int x, int y, double value) {
+            most[y] = std::max(most[y], value - double(pile.odometer(x, y)));
+        });
+        return *std::max_element(most.begin(), most.end());
+    }
+};
 
 struct Solved {
     std::unique_ptr<LeastAction> pile;
@@ -97,8 +113,21 @@ public:
     Solved solve(std::unique_ptr<LeastAction> pile)
     {
         pile->applyOdometer();
-        const LeastAction::Work work = pile->stabilise(settings.stop);
+        const LeastAction::Work work = pile->stabilise(settings.stop, settings.threads);
         return {std::move(pile), work};
+    }
+    // A guess too high costs a burning pass per toppling too many, one too
+    // low only the topplings it misses. The upscaled guesses are off by a
+    // smooth bump that grows with the pile's area, so each resolution's guess
+    // is lowered by a margin that clears the last one's overestimate, grown.
+    // The identity's bump grows less steadily: its margin is at least `least`.
+    template <typename Guess>
+    Solved solve(std::unique_ptr<LeastAction> pile, const Upscaling<Guess> &upscaling, double least = 0)
+    {
+        upscaling.lay(*pile, std::max(least, GROWTH * lastOverestimate) + 1, settings.threads);
+        Solved solved = solve(std::move(pile));
+        lastOverestimate = upscaling.overestimate(*solved.pile, settings.threads);
+        return solved;
     }
     void done()
     {
@@ -107,8 +136,10 @@ public:
     }
 
 private:
+    static constexpr double GROWTH = 4;   // the area's growth from one resolution to the next
     int levels;
     int finished = 0;
+    double lastOverestimate = 0;
 };
 
 // n grains on the origin: the odometer is n a / 4 (a the potential kernel)
@@ -131,6 +162,8 @@ Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Level
     }
     for (int side = centreSide(grains);; side += side / 8 + 1) {
         auto pile = std::make_unique<LeastAction>(FoldedLattice(side, side, Fold::ThroughSites, Fold::ThroughSites));
+        pile->height(0, 0) = std::int64_t(grains);
+        Solved solved;
         if (coarse) {
             std::vector<Span> spans(side);
             for (int x = 0; x < side; ++x)
@@ -138,12 +171,13 @@ Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Level
                     spans[x] = {x / 2, x / 2 + x % 2, 0.5 * (x % 2)};
             // a grows as (2/pi) ln r: halving r lowers n a / 4 by n ln 2 / (2 pi).
             const double halving = double(grains / 4) * std::numbers::ln2 * 2 / std::numbers::pi;
-            layGuess(*pile, *coarse, spans, 4, CENTRE_MARGIN * double(grains) + 1, levels.settings.threads, [&](int x, int y, double smooth) {
+            const auto guess = [&](int x, int y, double smooth) {
                 return smooth + halving - double(grains) / 4 * kernel(x, y);
-            });
+            };
+            solved = levels.solve(std::move(pile), Upscaling<decltype(guess)>{*coarse, spans, 4, guess});
+        } else {
+            solved = levels.solve(std::move(pile));
         }
-        pile->height(0, 0) = std::int64_t(grains);
-        Solved solved = levels.solve(std::move(pile));
         // No site on the quadrant's edge toppled: no grain left it.
         bool held = true;
         for (int x = 0; x < side; ++x)
@@ -184,6 +218,14 @@ Solved identityQuadrant(int L, Levels &levels)
     const FoldedLattice &lattice = pile->lattice();
     const auto whole = [&](int x) { return std::int64_t(lattice.wholeX(x)) + 1; };   // 1..L
     const auto w = [&](int x, int y) { return parabola(whole(x)) + parabola(whole(y)); };
+    const auto layStart = [&] {
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                const std::int64_t i = whole(x), j = whole(y);
+                pile->height(x, y) = 4 + ((i == 1) + (i == L)) * parabola(j) + ((j == 1) + (j == L)) * parabola(i);
+            }
+    };
+    Solved solved;
     if (coarse) {
         // Site i of the side L lies at i (L' + 1) / (L + 1) of the side L';
         // sites 0 and L' + 1 are the sink, where psi is 0.
@@ -197,15 +239,16 @@ Solved identityQuadrant(int L, Levels &levels)
             const std::int64_t low = std::int64_t(at);
             spans[x] = {stored(low), stored(low + 1), at - double(low)};
         }
-        layGuess(*pile, *coarse, spans, 1 / (ratio * ratio), IDENTITY_MARGIN * double(L) * L + 1, levels.settings.threads,
-                 [&](int x, int y, double smooth) { return std::min(double(w(x, y)), double(w(x, y)) + smooth); });
+        const auto guess = [&](int x, int y, double smooth) {
+            return std::min(double(w(x, y)), double(w(x, y)) + smooth);
+        };
+        layStart();
+        solved = levels.solve(std::move(pile), Upscaling<decltype(guess)>{*coarse, spans, 1 / (ratio * ratio), guess},
+                              IDENTITY_MARGIN * double(L) * L);
+    } else {
+        layStart();
+        solved = levels.solve(std::move(pile));
     }
-    for (int y = 0; y < side; ++y)
-        for (int x = 0; x < side; ++x) {
-            const std::int64_t i = whole(x), j = whole(y);
-            pile->height(x, y) = 4 + ((i == 1) + (i == L)) * parabola(j) + ((j == 1) + (j == L)) * parabola(i);
-        }
-    Solved solved = levels.solve(std::move(pile));
     levels.done();
     return solved;
 }
