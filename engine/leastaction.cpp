@@ -10,6 +10,8 @@ namespace {
 // brings it to 0 (piles hold fewer than 2^61 grains).
 constexpr std::int64_t EDGE_HEIGHT = std::numeric_limits<std::int64_t>::min() / 2;
 constexpr std::int64_t STOP_POLL = 1 << 16;   // stack pops between looks at the stop flag
+// Burning passes after which an unburnt set is untoppled more than once.
+constexpr int DEEP_PASSES = 4;
 
 } // namespace
 
@@ -240,12 +242,21 @@ LeastAction::Work LeastAction::stabilise(const Stop &stop, int threads)
         const std::vector<std::uint32_t> left = unburnt(queue, work.toppledSites);
         if (left.empty())
             return work;
-        // Untopple the unburnt set once, all its sites together.
+        // Untopple the unburnt set, all its sites together: once, which keeps
+        // u at least the least odometer, or, once passes have shown the
+        // excess to be deep, as many times as passes so far, and topple
+        // again. That lands at most one untoppling of the set above where
+        // a single one would (least action again), so it is never worse,
+        // and it takes a deep excess in far fewer passes.
+        const std::int64_t times = work.burningPasses < DEEP_PASSES ? 1 : work.burningPasses;
         for (const std::uint32_t cell : left) {
-            s[cell] += 4;
-            u[cell] -= 1;
-            forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { s[to] -= grains; });
+            const std::int64_t untopplings = std::min(times, u[cell]);
+            s[cell] += 4 * untopplings;
+            u[cell] -= untopplings;
+            forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { s[to] -= grains * untopplings; });
         }
         work.untopplings += relax<Direction::Untopple>(threads, stop);
+        if (times > 1)
+            work.topplings += relax<Direction::Topple>(threads, stop);
     }
 }

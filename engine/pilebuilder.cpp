@@ -16,8 +16,8 @@ namespace {
 // Below these the piles topple from nothing, in no time.
 constexpr std::uint64_t BASE_GRAINS = 1 << 12;
 constexpr int BASE_SIDE = 32;
-// The identity's guess is off by up to about L^2 / 3000 (measured).
-constexpr double IDENTITY_MARGIN = 1.0 / 2500;
+// The identity's guess is off by a few L^2 / 10000 (measured).
+constexpr double IDENTITY_MARGIN = 1.0 / 10000;
 
 // The stored sites from the centre that n grains need: the pile's radius is
 // about sqrt(n / (2.1 pi)), its mean height about 2.1. A quadrant too small
@@ -136,7 +136,7 @@ public:
     }
 
 private:
-    static constexpr double GROWTH = 4;   // the area's growth from one resolution to the next
+    static constexpr double GROWTH = 3;   // the overestimate's growth from one resolution to the next, about
     int levels;
     int finished = 0;
     double lastOverestimate = 0;
