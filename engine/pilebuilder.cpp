@@ -294,11 +294,18 @@ std::string PileBuilder::identityFault(std::int64_t side)
     return {};
 }
 
-std::string PileBuilder::pileFault(std::int64_t width, std::int64_t height, const std::vector<std::int64_t> &heights)
+std::string PileBuilder::sidesFault(std::int64_t width, std::int64_t height)
 {
     if (width < 1 || height < 1 || width > MAX_SIDE || height > MAX_SIDE)
         return "a pile of " + std::to_string(width) + " x " + std::to_string(height) + " sites is outside 1.."
                + std::to_string(MAX_SIDE) + " a side";
+    return {};
+}
+
+std::string PileBuilder::pileFault(std::int64_t width, std::int64_t height, const std::vector<std::int64_t> &heights)
+{
+    if (std::string fault = sidesFault(width, height); !fault.empty())
+        return fault;
     if (std::int64_t(heights.size()) != width * height)
         return "a pile of " + std::to_string(width) + " x " + std::to_string(height) + " sites needs as many heights, not "
                + std::to_string(heights.size());
@@ -352,7 +359,8 @@ std::size_t PileBuilder::identityBytes(int side, bool odometer)
 
 std::size_t PileBuilder::pileBytes(int width, int height, bool odometer)
 {
-    return bytesOf(FoldedLattice(width, height), std::size_t(width) * height, odometer);
+    const std::size_t sites = std::size_t(width) * height;
+    return bytesOf(FoldedLattice(width, height), sites, odometer) + sites * sizeof(std::int64_t);
 }
 
 StablePile PileBuilder::centre(std::uint64_t grains, const Settings &settings)

@@ -37,6 +37,7 @@ public:
     // Empty when the pile can be built, else one line saying why not.
     static std::string centreFault(std::uint64_t grains);
     static std::string identityFault(std::int64_t side);
+    static std::string sidesFault(std::int64_t width, std::int64_t height);
     static std::string pileFault(std::int64_t width, std::int64_t height, const std::vector<std::int64_t> &heights);
     // Empty when the machine has `bytes` of memory to spare, else one line.
     static std::string memoryFault(std::size_t bytes);
@@ -44,6 +45,7 @@ public:
     // The memory each pile needs at its peak, in bytes.
     static std::size_t centreBytes(std::uint64_t grains, bool odometer);
     static std::size_t identityBytes(int side, bool odometer);
+    // With the heights given, 8 bytes a site.
     static std::size_t pileBytes(int width, int height, bool odometer);
 
     // Throw std::invalid_argument where a fault says so, std::bad_alloc

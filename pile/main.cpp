@@ -73,14 +73,18 @@ StablePile build(const std::string &command, const Options &options, const PileB
     }
     NpyFile::Array pile;
     try {
-        pile = NpyFile::read(options.file);
+        // The sides and the memory are checked before the data is read.
+        pile = NpyFile::read(options.file, [&](int width, int height) {
+            if (!(fault = PileBuilder::sidesFault(width, height)).empty())
+                throw UsageError(options.file + ": " + fault);
+            if (!(fault = PileBuilder::memoryFault(PileBuilder::pileBytes(width, height, false))).empty())
+                throw std::runtime_error(fault);
+        });
     } catch (const NpyFile::Malformed &error) {
         throw UsageError(error.what());
     }
     if (!(fault = PileBuilder::pileFault(pile.width, pile.height, pile.values)).empty())
         throw UsageError(options.file + ": " + fault);
-    if (!(fault = PileBuilder::memoryFault(PileBuilder::pileBytes(pile.width, pile.height, false))).empty())
-        throw std::runtime_error(fault);
     return PileBuilder::stabilise(pile.width, pile.height, pile.values, settings);
 }
 
@@ -114,6 +118,8 @@ int main(int argc, char *argv[])
                  "sandpile-pile");
     app.require_subcommand(1);
     Options options;
+    const CLI::Validator namesAFile(
+        [](std::string &path) { return path.empty() ? std::string("needs a file name") : std::string(); }, "");
     CLI::App *centre = app.add_subcommand("centre", "N grains dropped on the centre of the unbounded lattice");
     centre->add_option("N", options.grains, "grains, up to 2^32; 2^k is understood")->required();
     CLI::App *identity = app.add_subcommand("identity", "the identity of the L x L pile's group, open edges");
@@ -121,12 +127,14 @@ int main(int argc, char *argv[])
     CLI::App *stabilise = app.add_subcommand("stabilise", "stabilises a pile read from NumPy's .npy format");
     stabilise->add_option("FILE", options.file, "a 2-D array of integers at least 0")->required();
     for (CLI::App *command : {centre, identity, stabilise}) {
-        command->add_option("--png", options.png, "writes the picture, one pixel a site")->type_name("FILE");
+        command->add_option("--png", options.png, "writes the picture, one pixel a site")->type_name("FILE")->check(namesAFile);
         command->add_option("--palette", options.palette, "the picture's colours")
             ->type_name("NAME")
             ->check(CLI::IsMember(Picture::palettes()))
             ->capture_default_str();
-        command->add_option("--heights", options.heights, "writes the heights as a uint8 .npy array")->type_name("FILE");
+        command->add_option("--heights", options.heights, "writes the heights as a uint8 .npy array")
+            ->type_name("FILE")
+            ->check(namesAFile);
         command->add_option("--threads", options.threads, "threads to work on")
             ->type_name("T")
             ->check(CLI::Range(1, 256))
@@ -150,7 +158,7 @@ int main(int argc, char *argv[])
         for (const std::string &path : {options.png, options.heights})
             if (!path.empty())
                 AtomicFiles::checkWritable(path, false);
-        if (!options.png.empty() && options.png == options.heights)
+        if (!options.png.empty() && !options.heights.empty() && AtomicFiles::samePath(options.png, options.heights))
             throw UsageError("--png and --heights name the same file");
 
         PileBuilder::Settings settings;
@@ -167,11 +175,19 @@ int main(int argc, char *argv[])
         const StablePile pile = build(command, options, settings);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
+        // A Ctrl-C after the work, while the files were made, still means
+        // that nothing is written.
+        const auto stopIfInterrupted = [] {
+            if (Interrupt::interrupted().load())
+                throw LeastAction::Stopped();
+        };
+        stopIfInterrupted();
         AtomicFiles files;
         if (!options.png.empty())
             files.add(options.png, Picture::png(pile.heights, pile.width, pile.height, options.palette));
         if (!options.heights.empty())
             files.add(options.heights, NpyFile::encode(pile.heights, pile.width, pile.height));
+        stopIfInterrupted();
         files.commit();
 
         const std::string what = command == "centre"     ? options.grains + " grains dropped on the centre"
@@ -180,7 +196,7 @@ int main(int argc, char *argv[])
         std::fputs(report(what, pile, seconds, options.threads).c_str(), stdout);
         if (std::fflush(stdout) != 0 || std::ferror(stdout))
             return fail(EXIT_IO, std::string("cannot write to standard output: ") + std::strerror(errno ? errno : EIO));
-        return Interrupt::interrupted().load() ? Interrupt::EXIT_STATUS : 0;
+        return 0;
     } catch (const LeastAction::Stopped &) {
         return fail(Interrupt::EXIT_STATUS, "interrupted; nothing written");
     } catch (const UsageError &error) {

@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <regex>
 
@@ -21,29 +21,40 @@ std::string entry(const std::string &header, const std::string &key, const std::
 
 } // namespace
 
-NpyFile::Array NpyFile::read(const std::string &path)
+NpyFile::Array NpyFile::read(const std::string &path, const std::function<void(int, int)> &beforeData)
 {
+    const auto cannotRead = [&](const std::string &why) { return std::runtime_error("cannot read " + path + ": " + why); };
+    if (std::filesystem::is_directory(path))
+        throw cannotRead("it is a folder");
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
+        throw cannotRead(std::strerror(errno));
     const auto malformed = [&](const std::string &why) { return Malformed(path + " is not a 2-D integer .npy array: " + why); };
+    // Reads exactly `count` bytes, or fewer at the end of the file.
+    const auto take = [&](std::size_t count) {
+        std::string bytes(count, '\0');
+        in.read(bytes.data(), std::streamsize(count));
+        if (in.bad())
+            throw cannotRead(std::strerror(errno));
+        bytes.resize(std::size_t(in.gcount()));
+        return bytes;
+    };
 
-    if (bytes.size() < 10 || bytes.compare(0, MAGIC.size(), MAGIC) != 0)
+    const std::string lead = take(8);
+    if (lead.size() < 8 || lead.compare(0, MAGIC.size(), MAGIC) != 0)
         throw malformed("no .npy signature");
-    const int major = static_cast<unsigned char>(bytes[6]);
-    const std::size_t lengthBytes = major == 1 ? 2 : 4;
-    if (major < 1 || major > 3 || bytes.size() < 8 + lengthBytes)
+    const int major = static_cast<unsigned char>(lead[6]);
+    if (major < 1 || major > 3)
         throw malformed("unknown format version " + std::to_string(major));
+    const std::string lengthBytes = take(major == 1 ? 2 : 4);
     std::size_t headerLength = 0;
-    for (std::size_t i = 0; i < lengthBytes; ++i)
-        headerLength |= std::size_t(static_cast<unsigned char>(bytes[8 + i])) << (8 * i);
-    const std::size_t dataStart = 8 + lengthBytes + headerLength;
-    if (dataStart > bytes.size())
+    for (std::size_t i = 0; i < lengthBytes.size(); ++i)
+        headerLength |= std::size_t(static_cast<unsigned char>(lengthBytes[i])) << (8 * i);
+    if (lengthBytes.size() < (major == 1 ? 2u : 4u) || headerLength > (1u << 20))
+        throw malformed("its header is cut short or too long");
+    const std::string header = take(headerLength);
+    if (header.size() < headerLength)
         throw malformed("the header runs past the end");
-    const std::string header = bytes.substr(8 + lengthBytes, headerLength);
 
     const std::string descr = entry(header, "descr", "'[<>|=][iub][1248]'");
     const std::string fortran = entry(header, "fortran_order", "True|False");
@@ -63,16 +74,20 @@ NpyFile::Array NpyFile::read(const std::string &path)
     if (rowsText.size() > 6 || columnsText.size() > 6)
         throw malformed("its shape is too large");
     const std::size_t rows = std::stoul(rowsText), columns = std::stoul(columnsText);
-    if (bytes.size() - dataStart != rows * columns * size)
-        throw malformed("it holds " + std::to_string(bytes.size() - dataStart) + " bytes of data for " + rowsText + " x "
-                        + columnsText + " elements of " + std::to_string(size) + " bytes");
-
+    if (rows > std::size_t(std::numeric_limits<int>::max()) || columns > std::size_t(std::numeric_limits<int>::max()))
+        throw malformed("its shape is too large");
+    if (beforeData)
+        beforeData(int(columns), int(rows));
+    const std::string bytes = take(rows * columns * size + 1);   // one more: nothing may follow
+    if (bytes.size() != rows * columns * size)
+        throw malformed("it holds " + std::string(bytes.size() > rows * columns * size ? "more" : "fewer") + " bytes of data than "
+                        + rowsText + " x " + columnsText + " elements of " + std::to_string(size) + " bytes");
     const bool bigEndian = order == '>';
     Array array{int(columns), int(rows), std::vector<std::int64_t>(rows * columns)};
     for (std::size_t at = 0; at < rows * columns; ++at) {
         std::uint64_t raw = 0;
         for (std::size_t i = 0; i < size; ++i) {
-            const auto byte = std::uint64_t(static_cast<unsigned char>(bytes[dataStart + at * size + i]));
+            const auto byte = std::uint64_t(static_cast<unsigned char>(bytes[at * size + i]));
             raw |= byte << (8 * (bigEndian ? size - 1 - i : i));
         }
         std::int64_t value = 0;

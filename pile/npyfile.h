@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,9 +21,10 @@ public:
     };
 
     // Reads a 2-D array of integers of 1 to 8 bytes, either byte order,
-    // either memory order. Throws Malformed, or std::runtime_error when the
-    // file cannot be read.
-    static Array read(const std::string &path);
+    // either memory order; `beforeData(width, height)` is called once the
+    // header is read, before the data (to refuse what cannot be held).
+    // Throws Malformed, or std::runtime_error when the file cannot be read.
+    static Array read(const std::string &path, const std::function<void(int, int)> &beforeData = {});
     // The .npy bytes of a 2-D array of bytes, row by row.
     static std::string encode(const std::vector<std::uint8_t> &values, int width, int height);
 };

@@ -135,10 +135,21 @@ void AtomicFiles::checkWritable(const std::string &path, bool folderMayBeMade)
         const fs::file_status status = fs::status(file, error);
         if (fs::is_directory(status))
             throw std::runtime_error("cannot write " + file.string() + ": it is a folder");
+        // A rename would replace a device or a pipe with a plain file.
+        if (fs::exists(status) && !fs::is_regular_file(status))
+            throw std::runtime_error("cannot write " + file.string() + ": it is not a plain file");
         if (error && error != std::errc::no_such_file_or_directory)
             throw std::runtime_error("cannot write " + file.string() + ": " + error.message());
         if (!fs::exists(status) && fs::is_symlink(fs::symlink_status(file, error)))
             throw std::runtime_error("cannot write " + file.string() + ": a symbolic link to nothing");
     }
     checkWritableFolder(existing.string());
+}
+
+bool AtomicFiles::samePath(const std::string &a, const std::string &b)
+{
+    std::error_code errorA, errorB;
+    const fs::path canonicalA = fs::weakly_canonical(fs::absolute(a), errorA);
+    const fs::path canonicalB = fs::weakly_canonical(fs::absolute(b), errorB);
+    return !errorA && !errorB && canonicalA == canonicalB;
 }

@@ -23,8 +23,11 @@ public:
     // folder can be written in (or, when `folderMayBeMade`, its nearest
     // existing ancestor), no name is too long, and nothing on the way is a
     // file, a symbolic link loop or a link to nothing; nor is `path` itself
-    // a folder or such a link. Creates nothing.
+    // a folder, such a link, or anything but a plain file (a device, a
+    // pipe), which the rename would replace. Creates nothing.
     static void checkWritable(const std::string &path, bool folderMayBeMade);
+    // Whether two paths name the same file or folder, however spelt.
+    static bool samePath(const std::string &a, const std::string &b);
 
 private:
     static void checkWritableFolder(const std::string &folder);

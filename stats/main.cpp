@@ -41,14 +41,6 @@ int fail(int status, const std::string &message)
 
 namespace fs = std::filesystem;
 
-bool samePath(const fs::path &a, const fs::path &b)
-{
-    std::error_code errorA, errorB;
-    const fs::path canonicalA = fs::weakly_canonical(fs::absolute(a), errorA);
-    const fs::path canonicalB = fs::weakly_canonical(fs::absolute(b), errorB);
-    return !errorA && !errorB && canonicalA == canonicalB;
-}
-
 // Fails early, before any measuring and with nothing created, on an output
 // that cannot be written. The plot may go into the folder --csv makes.
 void checkOutputs(const Options &options, const std::vector<int> &sides)
@@ -57,10 +49,10 @@ void checkOutputs(const Options &options, const std::vector<int> &sides)
         for (const std::string &name : CsvFolder::fileNames(sides))
             AtomicFiles::checkWritable((fs::path(options.csv) / name).string(), true);
     if (!options.plot.empty()) {
-        if (!options.csv.empty() && samePath(options.csv, options.plot))
+        if (!options.csv.empty() && AtomicFiles::samePath(options.csv, options.plot))
             throw std::runtime_error("--csv and --plot name the same path, " + options.plot);
         const fs::path folder = fs::path(options.plot).parent_path();
-        AtomicFiles::checkWritable(options.plot, !options.csv.empty() && samePath(options.csv, folder.empty() ? "." : folder));
+        AtomicFiles::checkWritable(options.plot, !options.csv.empty() && AtomicFiles::samePath(options.csv, folder.empty() ? "." : folder));
     }
 }
 
@@ -70,7 +62,7 @@ std::string outputIsInput(const Options &options)
 {
     for (const std::string &input : options.merge)
         for (const auto &[option, output] : {std::pair{"--csv", options.csv}, {"--plot", options.plot}})
-            if (!output.empty() && samePath(output, input))
+            if (!output.empty() && AtomicFiles::samePath(output, input))
                 return std::string(option) + " " + output + " is also a --merge input, which it would overwrite";
     return {};
 }

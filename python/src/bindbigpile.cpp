@@ -6,6 +6,7 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -107,6 +108,11 @@ recurrent. Releases the GIL; Ctrl-C raises KeyboardInterrupt.)doc");
             const auto array = py::array::ensure(heights);
             if (!array || array.ndim() != 2 || !(array.dtype().kind() == 'i' || array.dtype().kind() == 'u' || array.dtype().kind() == 'b'))
                 throw py::type_error("heights must be a 2-D array of integers");
+            if (array.dtype().kind() == 'u' && array.dtype().itemsize() == 8) {
+                const auto wide = py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>::ensure(array);
+                if (std::any_of(wide.data(), wide.data() + wide.size(), [](std::uint64_t z) { return z > std::uint64_t(INT64_MAX); }))
+                    throw py::value_error("a height is above 2^63 - 1");
+            }
             const auto values = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>::ensure(array);
             const std::int64_t rows = array.shape(0), columns = array.shape(1);
             const std::vector<std::int64_t> pile(values.data(), values.data() + rows * columns);

@@ -50,6 +50,7 @@ def test_identity_is_idempotent_and_recurrent():
         (lambda: bs.stabilise(np.zeros((2, 2))), TypeError),
         (lambda: bs.stabilise(np.zeros((0, 3), dtype=int)), ValueError),
         (lambda: bs.stabilise(np.full((2, 2), 2**62)), ValueError),
+        (lambda: bs.stabilise(np.array([[2**64 - 1]], dtype=np.uint64)), ValueError),
     ],
 )
 def test_bad_arguments_raise_python_exceptions(call, error):

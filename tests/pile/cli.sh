@@ -37,7 +37,15 @@ expect 2 centre 100 --palette nothing
 expect 2 centre 100 --png "$work/same" --heights "$work/same"
 expect 2 stabilise "$work/junk.npy"
 expect 2 stabilise "$work/float.npy"
+expect 2 centre 100 --png ''
+echo kept >"$work/kept.png"
+expect 2 centre 100 --png "$work/kept.png" --heights "$work/./kept.png"   # one file, two spellings
+[ "$(cat "$work/kept.png")" = kept ] || fail "a refused run changed a file"
 expect 1 stabilise "$work/missing.npy"
+expect 1 stabilise "$work"
+mkfifo "$work/pipe"
+expect 1 centre 100 --heights "$work/pipe"                  # a rename would replace the pipe
+[ -p "$work/pipe" ] || fail "the pipe was replaced"
 expect 1 centre 100 --png "$work/no/such/folder/p.png"
 expect 0 --help
 ls "$work" | grep -q same && fail "a refused run wrote a file"
