@@ -16,8 +16,13 @@ namespace {
 // Below these the piles topple from nothing, in no time.
 constexpr std::uint64_t BASE_GRAINS = 1 << 12;
 constexpr int BASE_SIDE = 32;
-// The identity's guess is off by a few L^2 / 10000 (measured).
-constexpr double IDENTITY_MARGIN = 1.0 / 10000;
+// How the guesses' excess over the least odometer grows from one resolution
+// to the next (measured): the centre pile's about threefold, with the area;
+// the identity's less and unsteadily, up to about L^2 / 3000, so its margin
+// has a floor.
+constexpr double CENTRE_GROWTH = 3;
+constexpr double IDENTITY_GROWTH = 1.5;
+constexpr double IDENTITY_MARGIN = 1.0 / 20000;
 
 // The stored sites from the centre that n grains need: the pile's radius is
 // about sqrt(n / (2.1 pi)), its mean height about 2.1. A quadrant too small
@@ -80,22 +85,25 @@ struct Upscaling {
                         visit(y - first, x, y, guess(x, y, scale * interpolate(field, spans[x], spans[y])));
         });
     }
-    // The guess lowered by `margin` and rounded down, at least 0.
-    void lay(LeastAction &pile, double margin, int threads) const
+    // The guess lowered by margin(x, y) and rounded down, at least 0.
+    template <typename Margin>
+    void lay(LeastAction &pile, int threads, Margin margin) const
     {
         forEachSite(pile.lattice().width(), threads, [&](int, int x, int y, double value) {
-            pile.odometer(x, y) = value - margin > 0 ? std::int64_t(value - margin) : 0;
+            value -= margin(spans[x], spans[y]);
+            pile.odometer(x, y) = value > 0 ? std::int64_t(value) : 0;
         });
     }
-    // How far the guess lay above the least odometer, at most.
-    double overestimate(const LeastAction &pile, int threads) const
+    // How far the guess lay above the least odometer, site by site (0 where
+    // below), laid out as the field of the next resolution.
+    Field overestimate(const LeastAction &pile, int threads) const
     {
         const int side = pile.lattice().width();
-        std::vector<double> most(std::size_t(side), 0.0);   // a row each: no thread shares one
+        Field excess{side + 1, side + 1, std::vector<double>(std::size_t(side + 1) * (side + 1), 0.0)};
         forEachSite(side, threads, [&](int, int x, int y, double value) {
-            most[y] = std::max(most[y], value - double(pile.odometer(x, y)));
+            excess.values[std::size_t(y) * (side + 1) + x] = std::max(0.0, value - double(pile.odometer(x, y)));
         });
-        return *std::max_element(most.begin(), most.end());
+        return excess;
     }
 };
 
@@ -119,14 +127,18 @@ public:
     // A guess too high costs a burning pass per toppling too many, one too
     // low only the topplings it misses. The upscaled guesses are off by a
     // smooth bump that grows with the pile's area, so each resolution's guess
-    // is lowered by a margin that clears the last one's overestimate, grown.
-    // The identity's bump grows less steadily: its margin is at least `least`.
+    // is lowered where the last one's was too high, by that excess grown.
+    // The margin is at least `least`; the excess grows about `growth` times
+    // from one resolution to the next.
     template <typename Guess>
-    Solved solve(std::unique_ptr<LeastAction> pile, const Upscaling<Guess> &upscaling, double least = 0)
+    Solved solve(std::unique_ptr<LeastAction> pile, const Upscaling<Guess> &upscaling, double least, double growth)
     {
-        upscaling.lay(*pile, std::max(least, GROWTH * lastOverestimate) + 1, settings.threads);
+        upscaling.lay(*pile, settings.threads, [&](const Span &x, const Span &y) {
+            const bool known = lastExcess.width == upscaling.field.width;
+            return std::max(least, known ? growth * interpolate(lastExcess, x, y) : 0.0) + 1;
+        });
         Solved solved = solve(std::move(pile));
-        lastOverestimate = upscaling.overestimate(*solved.pile, settings.threads);
+        lastExcess = upscaling.overestimate(*solved.pile, settings.threads);
         return solved;
     }
     void done()
@@ -136,10 +148,9 @@ public:
     }
 
 private:
-    static constexpr double GROWTH = 3;   // the overestimate's growth from one resolution to the next, about
     int levels;
     int finished = 0;
-    double lastOverestimate = 0;
+    Field lastExcess;   // of the last resolution, in its field's layout
 };
 
 // n grains on the origin: the odometer is n a / 4 (a the potential kernel)
@@ -174,7 +185,7 @@ Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Level
             const auto guess = [&](int x, int y, double smooth) {
                 return smooth + halving - double(grains) / 4 * kernel(x, y);
             };
-            solved = levels.solve(std::move(pile), Upscaling<decltype(guess)>{*coarse, spans, 4, guess});
+            solved = levels.solve(std::move(pile), Upscaling<decltype(guess)>{*coarse, spans, 4, guess}, 0, CENTRE_GROWTH);
         } else {
             solved = levels.solve(std::move(pile));
         }
@@ -244,7 +255,7 @@ Solved identityQuadrant(int L, Levels &levels)
         };
         layStart();
         solved = levels.solve(std::move(pile), Upscaling<decltype(guess)>{*coarse, spans, 1 / (ratio * ratio), guess},
-                              IDENTITY_MARGIN * double(L) * L);
+                              IDENTITY_MARGIN * double(L) * L, IDENTITY_GROWTH);
     } else {
         layStart();
         solved = levels.solve(std::move(pile));
