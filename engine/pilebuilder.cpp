@@ -17,10 +17,10 @@ namespace {
 constexpr std::uint64_t BASE_GRAINS = 1 << 12;
 constexpr int BASE_SIDE = 32;
 // How the guesses' excess over the least odometer grows from one resolution
-// to the next (measured): the centre pile's about threefold, with the area;
+// to the next (measured): the centre pile's three to fourfold, with the area;
 // the identity's less and unsteadily, up to about L^2 / 3000, so its margin
 // has a floor.
-constexpr double CENTRE_GROWTH = 3;
+constexpr double CENTRE_GROWTH = 4;
 constexpr double IDENTITY_GROWTH = 1.5;
 constexpr double IDENTITY_MARGIN = 1.0 / 20000;
 
