@@ -2,14 +2,14 @@
 
 #include <algorithm>
 #include <limits>
-#include <thread>
+#include <barrier>
 
 namespace {
 
 // An edge cell's height: no number of grains given to it or taken from it
 // brings it to 0 (piles hold fewer than 2^61 grains).
 constexpr std::int64_t EDGE_HEIGHT = std::numeric_limits<std::int64_t>::min() / 2;
-constexpr std::int64_t STOP_POLL = 1 << 16;   // stack pops between looks at the stop flag
+constexpr std::int64_t STOP_POLL = 1 << 12;   // stack pops between looks at the team's stop flag
 // Burning passes after which an unburnt set is untoppled more than once.
 constexpr int DEEP_PASSES = 4;
 
@@ -91,7 +91,7 @@ struct alignas(64) LeastAction::Band {   // a cache line of its own: no false sh
 };
 
 template <LeastAction::Direction direction>
-void LeastAction::relaxBand(Band &band, const Stop &stop, std::atomic<bool> &stopped)
+void LeastAction::relaxBand(Band &band, const ThreadTeam &team)
 {
     constexpr bool up = direction == Direction::Topple;
     std::int64_t *const heights = s.get();
@@ -130,21 +130,17 @@ void LeastAction::relaxBand(Band &band, const Stop &stop, std::atomic<bool> &sto
                     receive(to, grains * given);
             });
         }
-        if (++band.pops % STOP_POLL == 0) {
-            if (stop && stop())
-                stopped = true;
-            if (stopped)
-                return;
-        }
+        if (++band.pops % STOP_POLL == 0 && team.abandoned())
+            return;
     }
 }
 
 template <LeastAction::Direction direction>
-std::int64_t LeastAction::relax(int threads, const Stop &stop)
+std::int64_t LeastAction::relax(ThreadTeam &team)
 {
     constexpr bool up = direction == Direction::Topple;
     const int rows = geometry.height();
-    const int count = std::clamp(threads, 1, std::max(1, rows / 64));
+    const int count = std::clamp(team.size(), 1, std::max(1, rows / 64));
     // Bands of about equal work: the work lies where sites toppled, which
     // is where a pile with the square's symmetries is widest.
     std::vector<std::int64_t> work(std::size_t(rows) + 1, 0);   // before each row
@@ -169,37 +165,53 @@ std::int64_t LeastAction::relax(int threads, const Stop &stop)
     const auto bandOf = [&](std::uint32_t cell) -> Band & {
         return *std::find_if(bands.begin(), bands.end(), [&](const Band &band) { return cell < band.end; });
     };
-    // The bands relax side by side; then the grains they gave each other
-    // arrive, and the bands they unsettled relax again. The stable pile does
-    // not depend on the order of topplings.
-    std::atomic<bool> stopped{false};
-    for (bool unsettled = true; unsettled;) {
-        {
-            std::vector<std::jthread> workers;
-            for (int b = 1; b < count; ++b)
-                workers.emplace_back([&, b] { relaxBand<direction>(bands[b], {}, stopped); });
-            relaxBand<direction>(bands[0], stop, stopped);   // the caller's thread polls `stop`
+    // The bands relax side by side until each is stable; then, while the
+    // others wait, the grains they gave each other arrive, and the bands
+    // they unsettled relax again. The stable pile does not depend on the
+    // order of topplings.
+    bool settled = false;
+    const auto exchange = [&]() noexcept {
+        if (team.abandoned()) {
+            settled = true;
+            return;
         }
-        if (stopped)
-            throw Stopped();
-        for (Band &from : bands) {
-            for (const auto &[cell, grains] : from.outbox) {
-                const std::int64_t before = s[cell];
-                s[cell] = before + grains;
-                if (!unstable<up>(before) && unstable<up>(s[cell]))
-                    bandOf(cell).stack.push_back(cell);
+        try {
+            for (Band &from : bands) {
+                for (const auto &[cell, grains] : from.outbox) {
+                    const std::int64_t before = s[cell];
+                    s[cell] = before + grains;
+                    if (!unstable<up>(before) && unstable<up>(s[cell]))
+                        bandOf(cell).stack.push_back(cell);
+                }
+                from.outbox.clear();
             }
-            from.outbox.clear();
+            settled = std::all_of(bands.begin(), bands.end(), [](const Band &band) { return band.stack.empty(); });
+        } catch (...) {
+            team.fail(std::current_exception());
+            settled = true;
         }
-        unsettled = std::any_of(bands.begin(), bands.end(), [](const Band &band) { return !band.stack.empty(); });
-    }
+    };
+    std::barrier rounds(team.size(), exchange);
+    team.run([&](int member) {
+        while (!settled) {
+            if (member < count) {
+                try {
+                    relaxBand<direction>(bands[member], team);
+                } catch (...) {
+                    team.fail(std::current_exception());
+                }
+            }
+            rounds.arrive_and_wait();   // every member, every round: none leaves while others wait
+        }
+    });
     std::int64_t pops = 0;
     for (const Band &band : bands)
         pops += band.pops;
     return pops;
 }
 
-std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queue, std::int64_t &toppled)
+std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queue, std::int64_t &toppled,
+                                               const ThreadTeam &team)
 {
     // need: the grains a toppling of its toppled neighbours that have not
     // burnt would give a site, less its height; a site burns at 0 or less
@@ -229,7 +241,9 @@ std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queu
             }
         }
     toppled = 0;
-    while (!queue.empty()) {
+    for (std::int64_t burnt = 0; !queue.empty(); ++burnt) {
+        if (burnt % STOP_POLL == 0 && team.abandoned())
+            return {};
         const std::uint32_t cell = queue.back();
         queue.pop_back();
         forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) {
@@ -254,13 +268,23 @@ std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queu
 
 LeastAction::Work LeastAction::stabilise(const Stop &stop, int threads)
 {
+    ThreadTeam team(threads, stop);
+    return stabilise(team);
+}
+
+LeastAction::Work LeastAction::stabilise(ThreadTeam &team)
+{
     Work work;
-    work.untopplings += relax<Direction::Untopple>(threads, stop);
-    work.topplings += relax<Direction::Topple>(threads, stop);
-    std::vector<std::uint32_t> queue;
+    work.untopplings += relax<Direction::Untopple>(team);
+    work.topplings += relax<Direction::Topple>(team);
+    std::vector<std::uint32_t> queue, left;
     for (;;) {
         ++work.burningPasses;
-        const std::vector<std::uint32_t> left = unburnt(queue, work.toppledSites);
+        // On one member, so that the caller's thread keeps watching for a stop.
+        team.run([&](int member) {
+            if (member == 0)
+                left = unburnt(queue, work.toppledSites, team);
+        });
         if (left.empty())
             return work;
         // Untopple the unburnt set, all its sites together: once, which keeps
@@ -278,8 +302,8 @@ LeastAction::Work LeastAction::stabilise(const Stop &stop, int threads)
             u[cell] -= untopplings;
             forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { s[to] -= grains * untopplings; });
         }
-        work.untopplings += relax<Direction::Untopple>(threads, stop);
+        work.untopplings += relax<Direction::Untopple>(team);
         if (times > 1)
-            work.topplings += relax<Direction::Topple>(threads, stop);
+            work.topplings += relax<Direction::Topple>(team);
     }
 }

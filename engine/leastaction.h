@@ -1,12 +1,10 @@
 #pragma once
 
 #include "foldedlattice.h"
+#include "threadteam.h"
 
-#include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <stdexcept>
 #include <vector>
 
 // Stabilises a pile by least action (Fey, Levine and Peres 2010): the
@@ -29,12 +27,8 @@
 class LeastAction
 {
 public:
-    // Polled now and then during the work; returning true abandons it by
-    // throwing Stopped.
-    using Stop = std::function<bool()>;
-    struct Stopped : std::runtime_error {
-        Stopped() : std::runtime_error("stopped") {}
-    };
+    using Stop = ThreadTeam::Stop;
+    using Stopped = ThreadTeam::Stopped;
 
     // What the relaxation did.
     struct Work {
@@ -61,19 +55,21 @@ public:
     // odometer, call this once, then stabilise().
     void applyOdometer();
     // Relaxes to the least odometer and certifies it. The relaxations run
-    // on up to `threads` threads, each over a band of rows; the pile and
-    // its odometer come out the same on any number.
+    // on the team's members, each over a band of rows; the pile and its
+    // odometer come out the same on any number.
+    Work stabilise(ThreadTeam &team);
+    // The same on a team of its own.
     Work stabilise(const Stop &stop = {}, int threads = 1);
 
 private:
     enum class Direction { Topple, Untopple };
     struct Band;
     template <Direction direction>
-    std::int64_t relax(int threads, const Stop &stop);
+    std::int64_t relax(ThreadTeam &team);
     template <Direction direction>
-    void relaxBand(Band &band, const Stop &stop, std::atomic<bool> &stopped);
+    void relaxBand(Band &band, const ThreadTeam &team);
     // The toppled sites that do not burn: empty when the odometer is least.
-    std::vector<std::uint32_t> unburnt(std::vector<std::uint32_t> &queue, std::int64_t &toppled);
+    std::vector<std::uint32_t> unburnt(std::vector<std::uint32_t> &queue, std::int64_t &toppled, const ThreadTeam &team);
     template <typename Visit>
     void forEachSite(Visit visit) const;
 

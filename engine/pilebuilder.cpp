@@ -1,4 +1,5 @@
 #include "pilebuilder.h"
+#include "multiscaleguess.h"
 #include "potentialkernel.h"
 
 #include <algorithm>
@@ -9,20 +10,23 @@
 #include <optional>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
+#include <chrono>
+#include <functional>
 
 namespace {
 
 // Below these the piles topple from nothing, in no time.
 constexpr std::uint64_t BASE_GRAINS = 1 << 12;
 constexpr int BASE_SIDE = 32;
-// How the guesses' excess over the least odometer grows from one resolution
-// to the next (measured): the centre pile's three to fourfold, with the area;
-// the identity's less and unsteadily, up to about L^2 / 3000, so its margin
-// has a floor.
-constexpr double CENTRE_GROWTH = 4;
-constexpr double IDENTITY_GROWTH = 1.5;
-constexpr double IDENTITY_MARGIN = 1.0 / 20000;
+// How the identity's and any pile's guesses overshoot the least odometer
+// from one resolution to the next (measured): the excess grows about 1.5
+// times, unsteadily, up to about L^2 / 3000, so their margin has a floor.
+constexpr double MARGIN_GROWTH = 1.5;
+constexpr double MARGIN_FLOOR = 1.0 / 20000;
+// The centre pile's scale from n / 4 grains to n is a little below 2 (its
+// rim is a few sites wide at every size); what it falls short by shrinks
+// from one resolution to the next about this much (measured: 0.5 to 0.95).
+constexpr double SCALE_SHORTFALL_CARRIED = 0.75;
 
 // The stored sites from the centre that n grains need: the pile's radius is
 // about sqrt(n / (2.1 pi)), its mean height about 2.1. A quadrant too small
@@ -32,236 +36,241 @@ int centreSide(std::uint64_t grains)
     return int(std::ceil(std::sqrt(double(grains) / 6.0))) + 4;
 }
 
-// Runs body(first, end) over [0, count) in one contiguous block a thread.
-template <typename Body>
-void parallelFor(int count, int threads, Body body)
-{
-    threads = std::clamp(threads, 1, std::max(count, 1));
-    if (threads == 1)
-        return body(0, count);
-    std::vector<std::jthread> workers;
-    for (int t = 0; t < threads; ++t)
-        workers.emplace_back([&, t] { body(int(std::int64_t(count) * t / threads), int(std::int64_t(count) * (t + 1) / threads)); });
-}
-
-// A coarse pile's smooth part on its stored sites, with one more column and
-// row beyond its lattice.
-struct Field {
-    int width = 0, height = 0;
-    std::vector<double> values;
-    double at(int x, int y) const { return values[std::size_t(y) * width + x]; }
-};
-
-// Where a fine site's coordinate falls on the coarse field: between `low`
-// and `high`, `t` of the way; low < 0 beyond it.
-struct Span {
-    int low = -1, high = -1;
-    double t = 0;
-};
-
-double interpolate(const Field &field, const Span &x, const Span &y)
-{
-    const double near = field.at(x.low, y.low) * (1 - x.t) + field.at(x.high, y.low) * x.t;
-    const double far = field.at(x.low, y.high) * (1 - x.t) + field.at(x.high, y.high) * x.t;
-    return near * (1 - y.t) + far * y.t;
-}
-
-// A coarse pile's field upscaled into a guess of a finer pile's odometer:
-// guess(x, y, scale * the field there) on every stored site within it.
-template <typename Guess>
-struct Upscaling {
-    const Field &field;
-    const std::vector<Span> &spans;
-    double scale;
-    Guess guess;
-
-    template <typename Visit>
-    void forEachSite(int side, int threads, Visit visit) const
-    {
-        parallelFor(side, threads, [&](int first, int end) {
-            for (int y = first; y < end; ++y)
-                for (int x = 0; x < side; ++x)
-                    if (spans[x].low >= 0 && spans[y].low >= 0)
-                        visit(y - first, x, y, guess(x, y, scale * interpolate(field, spans[x], spans[y])));
-        });
-    }
-    // The guess lowered by margin(x, y) and rounded down, at least 0.
-    template <typename Margin>
-    void lay(LeastAction &pile, int threads, Margin margin) const
-    {
-        forEachSite(pile.lattice().width(), threads, [&](int, int x, int y, double value) {
-            value -= margin(spans[x], spans[y]);
-            pile.odometer(x, y) = value > 0 ? std::int64_t(value) : 0;
-        });
-    }
-    // How far the guess lay above the least odometer, site by site (0 where
-    // below), laid out as the field of the next resolution.
-    Field overestimate(const LeastAction &pile, int threads) const
-    {
-        const int side = pile.lattice().width();
-        Field excess{side + 1, side + 1, std::vector<double>(std::size_t(side + 1) * (side + 1), 0.0)};
-        forEachSite(side, threads, [&](int, int x, int y, double value) {
-            excess.values[std::size_t(y) * (side + 1) + x] = std::max(0.0, value - double(pile.odometer(x, y)));
-        });
-        return excess;
-    }
-};
-
 struct Solved {
     std::unique_ptr<LeastAction> pile;
     LeastAction::Work work;
 };
 
-class Levels
+using Guess = std::function<double(int x, int y, double smooth)>;
+
+// A guess: the upscaled field, and what it makes of the field at a site.
+struct Upscaled {
+    const MultiscaleGuess &field;
+    Guess guess;
+};
+
+// The resolutions of one pile, from the coarsest up: each is solved from
+// the guess the one below it gives, and reported.
+class Ladder
 {
 public:
-    Levels(const PileBuilder::Settings &settings, int levels) : settings(settings), levels(levels) {}
-    const PileBuilder::Settings &settings;
+    Ladder(const PileBuilder::Settings &settings, int levels)
+        : team(settings.threads, settings.stop), settings(settings), levels(levels)
+    {
+    }
+    ThreadTeam team;
 
     Solved solve(std::unique_ptr<LeastAction> pile)
     {
-        pile->applyOdometer();
-        const LeastAction::Work work = pile->stabilise(settings.stop, settings.threads);
-        return {std::move(pile), work};
+        return finish(std::move(pile), nullptr, nullptr);
     }
-    // A guess too high costs a burning pass per toppling too many, one too
-    // low only the topplings it misses. The upscaled guesses are off by a
-    // smooth bump that grows with the pile's area, so each resolution's guess
-    // is lowered where the last one's was too high, by that excess grown.
-    // The margin is at least `least`; the excess grows about `growth` times
-    // from one resolution to the next.
-    template <typename Guess>
-    Solved solve(std::unique_ptr<LeastAction> pile, const Upscaling<Guess> &upscaling, double least, double growth)
+    // The guess laid, lowered where a guess was laid before by what the
+    // last resolution's overshot, grown `growth` times, and at least
+    // `floor`; solved. `plain` is the guess before its correction, for the
+    // report.
+    Solved solve(std::unique_ptr<LeastAction> pile, const Upscaled &guess, const Upscaled &plain, double floor,
+                 double growth)
     {
-        upscaling.lay(*pile, settings.threads, [&](const Span &x, const Span &y) {
-            const bool known = lastExcess.width == upscaling.field.width;
-            return std::max(least, known ? growth * interpolate(lastExcess, x, y) : 0.0) + 1;
-        });
-        Solved solved = solve(std::move(pile));
-        lastExcess = upscaling.overestimate(*solved.pile, settings.threads);
+        const std::optional<MultiscaleGuess> excess
+            = lastExcess ? std::optional<MultiscaleGuess>(std::in_place, *lastExcess, pile->lattice(),
+                                                          guess.field.scale(), growth)
+                         : std::nullopt;
+        const Upscaled lowered{guess.field, [&](int x, int y, double smooth) {
+                                   double over = 0;
+                                   if (!(excess && excess->value(x, y, over)))
+                                       over = 0;
+                                   return guess.guess(x, y, smooth) - std::max(floor, over) - (growth > 0 ? 1 : 0);
+                               }};
+        guess.field.lay(*pile, team, lowered.guess);
+        Solved solved = finish(std::move(pile), &lowered, &plain);
+        if (growth > 0)
+            lastExcess = overshoot(*solved.pile, guess);
         return solved;
-    }
-    void done()
-    {
-        if (settings.progress)
-            settings.progress(++finished, levels);
     }
 
 private:
+    Solved finish(std::unique_ptr<LeastAction> pile, const Upscaled *laid, const Upscaled *plain)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        pile->applyOdometer();
+        const LeastAction::Work work = pile->stabilise(team);
+        if (settings.report) {
+            PileBuilder::Resolution resolution;
+            resolution.width = pile->lattice().width();
+            resolution.height = pile->lattice().height();
+            resolution.work = work;
+            resolution.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (laid) {
+                resolution.scale = laid->field.scale();
+                resolution.plainError = plain->field.error(*pile, plain->guess);
+                resolution.laidError = laid->field.error(*pile, laid->guess);
+            }
+            settings.report(resolution);
+        }
+        if (settings.progress)
+            settings.progress(++finished, levels);
+        return {std::move(pile), work};
+    }
+    // How far the guess lay above the least odometer, site by site (0 where
+    // below), as a field for the next resolution.
+    std::unique_ptr<MultiscaleGuess::Field> overshoot(const LeastAction &pile, const Upscaled &guess)
+    {
+        auto excess = std::make_unique<MultiscaleGuess::Field>(pile.lattice());
+        team.forEachBlock(pile.lattice().height(), [&](std::int64_t first, std::int64_t end) {
+            for (int y = int(first); y < int(end); ++y)
+                for (int x = 0; x < pile.lattice().width(); ++x) {
+                    double smooth = 0;
+                    if (guess.field.value(x, y, smooth))
+                        excess->at(x, y) = std::max(0.0, guess.guess(x, y, smooth) - double(pile.odometer(x, y)));
+                }
+        });
+        return excess;
+    }
+
+    const PileBuilder::Settings &settings;
     int levels;
     int finished = 0;
-    Field lastExcess;   // of the last resolution, in its field's layout
+    std::unique_ptr<MultiscaleGuess::Field> lastExcess;
 };
 
 // n grains on the origin: the odometer is n a / 4 (a the potential kernel)
-// plus a smooth part, which scales as 4 u(x / 2) from n / 4 grains.
-Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Levels &levels)
+// plus a smooth part, which scales as 4 u(x / lambda) from n / 4 grains, lambda
+// a little below 2. `fitted` carries the scale that would have fitted best
+// from the resolution below to this one, for the one above.
+Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Ladder &ladder, double &fitted)
 {
-    std::optional<Field> coarse;
+    std::unique_ptr<MultiscaleGuess::Field> coarse;
     if (grains >= BASE_GRAINS) {
         const std::uint64_t quarter = grains / 4;
-        const Solved solved = centreQuadrant(quarter, kernel, levels);
+        const Solved solved = centreQuadrant(quarter, kernel, ladder, fitted);
         const LeastAction &pile = *solved.pile;
+        coarse = std::make_unique<MultiscaleGuess::Field>(pile.lattice());
         const int side = pile.lattice().width();
-        coarse = Field{side + 1, side + 1, std::vector<double>(std::size_t(side + 1) * (side + 1))};
-        parallelFor(side + 1, levels.settings.threads, [&](int first, int end) {
-            for (int y = first; y < end; ++y)
+        // Beyond the quadrant the odometer is 0: the ring holds the kernel alone.
+        ladder.team.forEachBlock(side + 1, [&](std::int64_t first, std::int64_t end) {
+            for (int y = int(first); y < int(end); ++y)
                 for (int x = 0; x <= side; ++x)
-                    coarse->values[std::size_t(y) * (side + 1) + x]
-                        = (x < side && y < side ? double(pile.odometer(x, y)) : 0) + double(quarter) / 4 * kernel(x, y);
+                    coarse->at(x, y) = (x < side && y < side ? double(pile.odometer(x, y)) : 0)
+                                       + double(quarter) / 4 * kernel(x, y);
         });
     }
+    const double scale = fitted > 0 ? 2 - (2 - fitted) * SCALE_SHORTFALL_CARRIED : 2;
     for (int side = centreSide(grains);; side += side / 8 + 1) {
         auto pile = std::make_unique<LeastAction>(FoldedLattice(side, side, Fold::ThroughSites, Fold::ThroughSites));
         pile->height(0, 0) = std::int64_t(grains);
         Solved solved;
         if (coarse) {
-            std::vector<Span> spans(side);
-            for (int x = 0; x < side; ++x)
-                if (x / 2 + 1 < coarse->width)
-                    spans[x] = {x / 2, x / 2 + x % 2, 0.5 * (x % 2)};
-            // a grows as (2/pi) ln r: halving r lowers n a / 4 by n ln 2 / (2 pi).
-            const double halving = double(grains / 4) * std::numbers::ln2 * 2 / std::numbers::pi;
-            const auto guess = [&](int x, int y, double smooth) {
-                return smooth + halving - double(grains) / 4 * kernel(x, y);
+            // a grows as (2/pi) ln r: shrinking r `scale` times lowers n a / 4
+            // by n ln(scale) / (2 pi).
+            const auto guessAt = [&](double lambda) {
+                const double shrunk = double(grains / 4) * std::log(lambda) * 2 / std::numbers::pi;
+                return [&, shrunk](int x, int y, double smooth) { return smooth + shrunk - double(grains) / 4 * kernel(x, y); };
             };
-            solved = levels.solve(std::move(pile), Upscaling<decltype(guess)>{*coarse, spans, 4, guess}, 0, CENTRE_GROWTH);
+            const MultiscaleGuess upscaled(*coarse, pile->lattice(), scale, 4);
+            const MultiscaleGuess plainly(*coarse, pile->lattice(), 2, 4);
+            solved = ladder.solve(std::move(pile), {upscaled, guessAt(scale)}, {plainly, guessAt(2)}, 0, 0);
+            // The scale that fits best: the mean error is 0 there, and falls
+            // as the scale grows. Sampled, so that it costs little.
+            double low = 1.8, high = 2.1;
+            for (int step = 0; step < 24; ++step) {
+                const double middle = (low + high) / 2;
+                const MultiscaleGuess trial(*coarse, solved.pile->lattice(), middle, 4);
+                (trial.meanError(*solved.pile, guessAt(middle), 4) > 0 ? low : high) = middle;
+            }
+            fitted = low;
         } else {
-            solved = levels.solve(std::move(pile));
+            solved = ladder.solve(std::move(pile));
         }
         // No site on the quadrant's edge toppled: no grain left it.
         bool held = true;
         for (int x = 0; x < side; ++x)
             held = held && solved.pile->odometer(x, side - 1) == 0 && solved.pile->odometer(side - 1, x) == 0;
-        if (held) {
-            levels.done();
+        if (held)
             return solved;
-        }
     }
 }
 
 // The identity: t = -Lap w with w(i, j) = i (L + 1 - i) + j (L + 1 - j) is
 // 4 inside and more at the edges, at least 3 everywhere and equivalent to the
 // empty pile, so its stabilisation is the identity. Its odometer is w plus a
-// smooth part, which scales as 4 psi(x / 2) from the side L / 2.
-Solved identityQuadrant(int L, Levels &levels)
+// smooth part psi <= 0, which scales as psi(x r) / r^2 from the side L / 2,
+// r = (L / 2 + 1) / (L + 1), the ratio of the two lattices between their sinks.
+Solved identityQuadrant(int L, Ladder &ladder)
 {
-    const auto parabola = [L](std::int64_t i) { return i * (L + 1 - i); };
-    std::optional<Field> coarse;
-    const int coarseL = L / 2;
-    std::optional<FoldedLattice> coarseLattice;
-    if (L >= BASE_SIDE) {
-        const Solved solved = identityQuadrant(coarseL, levels);
-        const LeastAction &pile = *solved.pile;
-        coarseLattice = pile.lattice();
-        const int side = pile.lattice().width();
-        const auto coarseParabola = [coarseL](std::int64_t i) { return i * (coarseL + 1 - i); };
-        coarse = Field{side + 1, side + 1, std::vector<double>(std::size_t(side + 1) * (side + 1), 0.0)};
-        for (int y = 0; y < side; ++y)
-            for (int x = 0; x < side; ++x)
-                coarse->values[std::size_t(y) * (side + 1) + x]
-                    = double(pile.odometer(x, y) - coarseParabola(pile.lattice().wholeX(x) + 1)
-                             - coarseParabola(pile.lattice().wholeY(y) + 1));
-    }
+    const auto parabola = [](std::int64_t side, std::int64_t i) { return i * (side + 1 - i); };
     const Fold fold = L % 2 ? Fold::ThroughSites : Fold::BetweenSites;
-    const int side = (L + 1) / 2;
-    auto pile = std::make_unique<LeastAction>(FoldedLattice(side, side, fold, fold));
-    const FoldedLattice &lattice = pile->lattice();
-    const auto whole = [&](int x) { return std::int64_t(lattice.wholeX(x)) + 1; };   // 1..L
-    const auto w = [&](int x, int y) { return parabola(whole(x)) + parabola(whole(y)); };
-    const auto layStart = [&] {
-        for (int y = 0; y < side; ++y)
-            for (int x = 0; x < side; ++x) {
-                const std::int64_t i = whole(x), j = whole(y);
-                pile->height(x, y) = 4 + ((i == 1) + (i == L)) * parabola(j) + ((j == 1) + (j == L)) * parabola(i);
-            }
+    const FoldedLattice lattice((L + 1) / 2, (L + 1) / 2, fold, fold);
+    const auto w = [&](const FoldedLattice &on, int side, int x, int y) {
+        return parabola(side, on.wholeX(x) + 1) + parabola(side, on.wholeY(y) + 1);
     };
-    Solved solved;
-    if (coarse) {
-        // Site i of the side L lies at i (L' + 1) / (L + 1) of the side L';
-        // sites 0 and L' + 1 are the sink, where psi is 0.
-        const double ratio = double(coarseL + 1) / (L + 1);
-        const auto stored = [&](std::int64_t i) {
-            return i < 1 || i > coarseL ? coarse->width - 1 : coarseLattice->foldedX(int(i - 1));
-        };
-        std::vector<Span> spans(side);
-        for (int x = 0; x < side; ++x) {
-            const double at = double(whole(x)) * ratio;
-            const std::int64_t low = std::int64_t(at);
-            spans[x] = {stored(low), stored(low + 1), at - double(low)};
-        }
-        const auto guess = [&](int x, int y, double smooth) {
-            return std::min(double(w(x, y)), double(w(x, y)) + smooth);
-        };
-        layStart();
-        solved = levels.solve(std::move(pile), Upscaling<decltype(guess)>{*coarse, spans, 1 / (ratio * ratio), guess},
-                              IDENTITY_MARGIN * double(L) * L, IDENTITY_GROWTH);
-    } else {
-        layStart();
-        solved = levels.solve(std::move(pile));
+    std::unique_ptr<MultiscaleGuess::Field> coarse;
+    const int coarseL = L / 2;
+    if (L >= BASE_SIDE) {
+        const Solved solved = identityQuadrant(coarseL, ladder);
+        const LeastAction &pile = *solved.pile;
+        coarse = std::make_unique<MultiscaleGuess::Field>(pile.lattice());   // psi is 0 on the sink: the ring
+        for (int y = 0; y < pile.lattice().height(); ++y)
+            for (int x = 0; x < pile.lattice().width(); ++x)
+                coarse->at(x, y) = double(pile.odometer(x, y) - w(pile.lattice(), coarseL, x, y));
     }
-    levels.done();
-    return solved;
+    auto pile = std::make_unique<LeastAction>(lattice);
+    for (int y = 0; y < lattice.height(); ++y)
+        for (int x = 0; x < lattice.width(); ++x) {
+            const std::int64_t i = lattice.wholeX(x) + 1, j = lattice.wholeY(y) + 1;
+            pile->height(x, y) = 4 + ((i == 1) + (i == L)) * parabola(L, j) + ((j == 1) + (j == L)) * parabola(L, i);
+        }
+    if (!coarse)
+        return ladder.solve(std::move(pile));
+    const double scale = double(L + 1) / (coarseL + 1);
+    const MultiscaleGuess upscaled(*coarse, lattice, scale, scale * scale);
+    const Upscaled guess{upscaled, [&](int x, int y, double smooth) {
+                             const double parabolas = double(w(lattice, L, x, y));
+                             return std::min(parabolas, parabolas + smooth);
+                         }};
+    return ladder.solve(std::move(pile), guess, guess, MARGIN_FLOOR * double(L) * L, MARGIN_GROWTH);
+}
+
+// Any pile: its odometer scales as u(x r) / r^2 from the pile of its 2 x 2
+// block means, r the ratio of the two lattices between their sinks. The
+// block means are rounded with their remainders carried along each row, so
+// that the coarse pile holds as many grains a region as the fine one.
+Solved anyPile(int width, int height, const std::vector<std::int64_t> &heights, Ladder &ladder)
+{
+    auto pile = std::make_unique<LeastAction>(FoldedLattice(width, height));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            pile->height(x, y) = heights[std::size_t(y) * std::size_t(width) + std::size_t(x)];
+    if (std::min(width, height) < 2 * BASE_SIDE)
+        return ladder.solve(std::move(pile));
+    const int coarseWidth = (width + 1) / 2, coarseHeight = (height + 1) / 2;
+    std::vector<std::int64_t> means(std::size_t(coarseWidth) * std::size_t(coarseHeight));
+    for (int Y = 0; Y < coarseHeight; ++Y) {
+        double carried = 0;
+        for (int X = 0; X < coarseWidth; ++X) {
+            double sum = 0;
+            int sites = 0;
+            for (int y = 2 * Y; y < std::min(height, 2 * Y + 2); ++y)
+                for (int x = 2 * X; x < std::min(width, 2 * X + 2); ++x, ++sites)
+                    sum += double(heights[std::size_t(y) * std::size_t(width) + std::size_t(x)]);
+            const double mean = sum / sites + carried;
+            const std::int64_t rounded = std::max<std::int64_t>(0, std::llround(mean));
+            carried = mean - double(rounded);
+            means[std::size_t(Y) * std::size_t(coarseWidth) + std::size_t(X)] = rounded;
+        }
+    }
+    std::unique_ptr<MultiscaleGuess::Field> coarse;
+    {
+        const Solved solved = anyPile(coarseWidth, coarseHeight, means, ladder);
+        coarse = std::make_unique<MultiscaleGuess::Field>(solved.pile->lattice());   // 0 on the sink: the ring
+        for (int y = 0; y < coarseHeight; ++y)
+            for (int x = 0; x < coarseWidth; ++x)
+                coarse->at(x, y) = double(solved.pile->odometer(x, y));
+    }
+    const double scaleX = double(width + 1) / (coarseWidth + 1), scaleY = double(height + 1) / (coarseHeight + 1);
+    const double scale = std::sqrt(scaleX * scaleY);
+    const MultiscaleGuess upscaled(*coarse, pile->lattice(), scale, scaleX * scaleY);
+    const Upscaled guess{upscaled, [](int, int, double smooth) { return smooth; }};
+    return ladder.solve(std::move(pile), guess, guess, MARGIN_FLOOR * double(width) * height, MARGIN_GROWTH);
 }
 
 int levelsOf(std::uint64_t grains)
@@ -272,10 +281,10 @@ int levelsOf(std::uint64_t grains)
     return levels;
 }
 
-int levelsOfSide(int side)
+int levelsOfSide(int side, int base)
 {
     int levels = 1;
-    for (; side >= BASE_SIDE; side /= 2)
+    for (; side >= base; side = (side + 1) / 2)
         ++levels;
     return levels;
 }
@@ -379,8 +388,9 @@ StablePile PileBuilder::centre(std::uint64_t grains, const Settings &settings)
     if (const std::string fault = centreFault(grains); !fault.empty())
         throw std::invalid_argument(fault);
     const PotentialKernel kernel;
-    Levels levels(settings, levelsOf(grains));
-    const Solved solved = centreQuadrant(grains, kernel, levels);
+    Ladder ladder(settings, levelsOf(grains));
+    double fitted = 0;
+    const Solved solved = centreQuadrant(grains, kernel, ladder, fitted);
     const LeastAction &pile = *solved.pile;
     // The smallest centred square that holds every grain.
     const int side = pile.lattice().width();
@@ -408,8 +418,8 @@ StablePile PileBuilder::identity(int side, const Settings &settings)
 {
     if (const std::string fault = identityFault(side); !fault.empty())
         throw std::invalid_argument(fault);
-    Levels levels(settings, levelsOfSide(side));
-    const Solved solved = identityQuadrant(side, levels);
+    Ladder ladder(settings, levelsOfSide(side, BASE_SIDE));
+    const Solved solved = identityQuadrant(side, ladder);
     // The starting pile t, counted on the whole lattice: 4 a site and the
     // edge's extra, sum over the four edges of sum_j j (L + 1 - j).
     const std::int64_t L = side;
@@ -428,13 +438,10 @@ StablePile PileBuilder::stabilise(int width, int height, const std::vector<std::
 {
     if (const std::string fault = pileFault(width, height, heights); !fault.empty())
         throw std::invalid_argument(fault);
-    Levels levels(settings, 1);
-    auto pile = std::make_unique<LeastAction>(FoldedLattice(width, height));
+    Ladder ladder(settings, levelsOfSide(std::min(width, height), 2 * BASE_SIDE));
+    const Solved solved = anyPile(width, height, heights, ladder);
     std::int64_t grains = 0;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            grains += pile->height(x, y) = heights[std::size_t(y) * width + x];
-    const Solved solved = levels.solve(std::move(pile));
-    levels.done();
+    for (const std::int64_t z : heights)
+        grains += z;
     return StablePile::unfold(*solved.pile, solved.work, grains, 0, 0, width, height, settings.odometer);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "leastaction.h"
+#include "multiscaleguess.h"
 #include "stablepile.h"
 
 #include <cstddef>
@@ -26,12 +27,25 @@ public:
     // No pile holds so many grains that its topplings could overflow.
     static constexpr std::int64_t MAX_TOPPLING_BOUND = std::int64_t(1) << 62;
 
+    // One resolution's stabilisation, for those who measure: its stored
+    // sites, the work, how far the guess lay from the least odometer before
+    // its correction and as laid, the scale it was read at, and the time.
+    struct Resolution {
+        int width = 0, height = 0;
+        LeastAction::Work work;
+        MultiscaleGuess::Error plainError, laidError;
+        double scale = 1;
+        double seconds = 0;
+    };
+
     struct Settings {
         bool odometer = false;   // keep every site's topplings in the result
         int threads = 1;         // any number gives the same pile
-        LeastAction::Stop stop;  // polled; true stops the work with LeastAction::Stopped
+        LeastAction::Stop stop;  // polled on the caller's thread; true stops the work with LeastAction::Stopped
         // After each resolution: levels done, levels in all.
         std::function<void(int, int)> progress;
+        // After each resolution, if set.
+        std::function<void(const Resolution &)> report;
     };
 
     // Empty when the pile can be built, else one line saying why not.
