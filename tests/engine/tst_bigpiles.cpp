@@ -168,6 +168,106 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(LeastAction::Stopped, PileBuilder::centre(1 << 20, stopped));
     }
 
+    void anyGuessEndsInTheReferencePile_data()
+    {
+        QTest::addColumn<int>("guess");
+        QTest::newRow("none") << 0;
+        QTest::newRow("far too high everywhere") << 1;
+        QTest::newRow("far too high on one site") << 2;
+        QTest::newRow("random") << 3;
+        QTest::newRow("too low by half") << 4;
+    }
+
+    // The certificate does not lean on the guess: from any guess the
+    // relaxation ends in the one stable pile, with the least odometer.
+    void anyGuessEndsInTheReferencePile()
+    {
+        QFETCH(int, guess);
+        const int L = 41;
+        std::mt19937 random(11);
+        std::vector<std::vector<int>> piles(3, std::vector<int>(std::size_t(L) * L, 0));
+        piles[0][std::size_t(L / 2) * L + L / 2] = 20000;   // one site's pile
+        for (int &z : piles[1])
+            z = int(random() % 10);
+        piles[2].assign(piles[2].size(), 6);
+        for (const std::vector<int> &start : piles) {
+            ReferencePile reference(L, start);
+            const long long topplings = reference.stabilise();
+            LeastAction pile{FoldedLattice(L, L)};
+            for (int y = 0; y < L; ++y)
+                for (int x = 0; x < L; ++x) {
+                    pile.height(x, y) = start[std::size_t(y) * L + x];
+                    const std::int64_t far = std::int64_t(1) << 40;
+                    const std::int64_t guessed[] = {0, 100000, x == 3 && y == 5 ? far : 0, std::int64_t(random() % 5000),
+                                                    0};
+                    pile.odometer(x, y) = guessed[guess];
+                }
+            if (guess == 4) {   // half the least odometer, from a first solve
+                LeastAction first{FoldedLattice(L, L)};
+                for (int y = 0; y < L; ++y)
+                    for (int x = 0; x < L; ++x)
+                        first.height(x, y) = start[std::size_t(y) * L + x];
+                first.applyOdometer();
+                first.stabilise();
+                for (int y = 0; y < L; ++y)
+                    for (int x = 0; x < L; ++x)
+                        pile.odometer(x, y) = first.odometer(x, y) / 2;
+            }
+            pile.applyOdometer();
+            pile.stabilise({}, 2);
+            long long total = 0;
+            for (int y = 0; y < L; ++y)
+                for (int x = 0; x < L; ++x) {
+                    QCOMPARE(pile.height(x, y), std::int64_t(reference.z[std::size_t(y) * L + x]));
+                    const auto u = [&](int i, int j) { return i < 0 || j < 0 || i >= L || j >= L ? 0 : pile.odometer(i, j); };
+                    QVERIFY(u(x, y) >= 0);
+                    QCOMPARE(u(x - 1, y) + u(x + 1, y) + u(x, y - 1) + u(x, y + 1) - 4 * u(x, y),
+                             pile.height(x, y) - start[std::size_t(y) * L + x]);
+                    total += u(x, y);
+                }
+            QCOMPARE(total, topplings);
+        }
+    }
+
+    // Piles large enough to be guessed from their 2 x 2 block means, against
+    // the one-site-at-a-time relaxation, on one thread and on two.
+    void largePilesFromTheirBlockMeansAreTheReferencePiles()
+    {
+        std::mt19937 random(5);
+        const int L = 150;
+        for (const int kind : {0, 1, 2}) {
+            std::vector<int> start(std::size_t(L) * L);
+            for (int &z : start)
+                z = kind == 0 ? 6 : kind == 1 ? int(random() % 8) : int(random() % 3) * 3;
+            ReferencePile reference(L, start);
+            const long long topplings = reference.stabilise();
+            for (const int threads : {1, 2}) {
+                PileBuilder::Settings settings;
+                settings.threads = threads;
+                int resolutions = 0;
+                settings.report = [&](const PileBuilder::Resolution &) { ++resolutions; };
+                const StablePile pile = PileBuilder::stabilise(L, L, {start.begin(), start.end()}, settings);
+                QCOMPARE(resolutions, 3);   // 150, 75 and 38 a side
+                QVERIFY(std::equal(reference.z.begin(), reference.z.end(), pile.heights.begin()));
+                QCOMPARE(pile.topplings, topplings);
+                QCOMPARE(pile.grainsLost, reference.lost);
+            }
+        }
+    }
+
+    // All the work in rows that another thread than the first relaxes: the
+    // stop is still seen.
+    void aStopIsSeenWhereverTheWorkLies()
+    {
+        const int side = 400;
+        std::vector<std::int64_t> start(std::size_t(side) * side, 0);
+        start[std::size_t(350) * side + side / 2] = std::int64_t(1) << 18;
+        PileBuilder::Settings settings;
+        settings.threads = 2;
+        settings.stop = [] { return true; };
+        QVERIFY_THROWS_EXCEPTION(LeastAction::Stopped, PileBuilder::stabilise(side, side, start, settings));
+    }
+
     void faultsAreOneLineEach()
     {
         QVERIFY(PileBuilder::centreFault(PileBuilder::MAX_CENTRE_GRAINS).empty());
