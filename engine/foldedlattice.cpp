@@ -27,6 +27,21 @@ std::size_t FoldedLattice::residentBytes(std::size_t bytesPerCell) const
     return std::size_t(h + 2) * std::min(row, used + PAGE);
 }
 
+FoldedLattice FoldedLattice::folding(int wholeWidth, int wholeHeight, Fold foldX, Fold foldY)
+{
+    return FoldedLattice(storedSide(wholeWidth, foldX), storedSide(wholeHeight, foldY), foldX, foldY);
+}
+
+int FoldedLattice::storedSide(int whole, Fold fold)
+{
+    switch (fold) {
+    case Fold::Open: return whole;
+    case Fold::ThroughSites: return (whole + 1) / 2;
+    case Fold::BetweenSites: return whole / 2;
+    }
+    return whole;
+}
+
 int FoldedLattice::wholeSide(int side, Fold fold)
 {
     switch (fold) {

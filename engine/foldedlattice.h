@@ -25,6 +25,10 @@ public:
     // Throws std::invalid_argument for a side outside 1..MAX_SIDE.
     FoldedLattice(int width, int height, Fold foldX = Fold::Open, Fold foldY = Fold::Open);
 
+    // The stored part of a whole width x height lattice folded so: a fold
+    // through sites needs an odd side, one between sites an even one.
+    static FoldedLattice folding(int wholeWidth, int wholeHeight, Fold foldX, Fold foldY);
+
     int width() const { return w; }
     int height() const { return h; }
     Fold foldX() const { return xFold; }
@@ -85,6 +89,7 @@ private:
             visit(cell + step, 1);
     }
     static int wholeSide(int side, Fold fold);
+    static int storedSide(int whole, Fold fold);
     static int imagesAlong(int at, Fold fold) { return fold == Fold::Open || (at == 0 && fold == Fold::ThroughSites) ? 1 : 2; }
     static int folded(int whole, int side, Fold fold);
 

@@ -230,47 +230,72 @@ Solved identityQuadrant(int L, Ladder &ladder)
     return ladder.solve(std::move(pile), guess, guess, MARGIN_FLOOR * double(L) * L, MARGIN_GROWTH);
 }
 
-// Any pile: its odometer scales as u(x r) / r^2 from the pile of its 2 x 2
-// block means, r the ratio of the two lattices between their sinks. The
-// block means are rounded with their remainders carried along each row, so
-// that the coarse pile holds as many grains a region as the fine one.
-Solved anyPile(int width, int height, const std::vector<std::int64_t> &heights, Ladder &ladder)
+// One axis of the 2 x 2 blocks: the stored sites a coarse stored site
+// stands for. Blocks start at the fold, so that the coarse pile has the
+// fine one's symmetry: a fold through sites keeps its line of sites alone.
+struct Blocks {
+    int stored = 0;   // coarse stored sites
+    Fold fold = Fold::Open;
+    int first(int coarse) const { return fold == Fold::ThroughSites ? std::max(0, 2 * coarse - 1) : 2 * coarse; }
+    int end(int coarse, int fine) const { return std::min(fine, fold == Fold::ThroughSites ? 2 * coarse + 1 : 2 * coarse + 2); }
+
+    static Blocks of(int fine, Fold fold)
+    {
+        return {fold == Fold::ThroughSites ? 1 + fine / 2 : (fine + 1) / 2, fold};
+    }
+};
+
+// Any pile, stored on a lattice that may be folded: its odometer scales as
+// u(x r) / r^2 from the pile of its 2 x 2 block means, r the ratio of the
+// two lattices between their sinks. The block means are rounded with their
+// remainders carried along each row, so that the coarse pile holds as many
+// grains a region as the fine one.
+Solved anyPile(const FoldedLattice &lattice, const std::vector<std::int64_t> &heights, Ladder &ladder)
 {
-    auto pile = std::make_unique<LeastAction>(FoldedLattice(width, height));
+    const int width = lattice.width(), height = lattice.height();
+    auto pile = std::make_unique<LeastAction>(lattice);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             pile->height(x, y) = heights[std::size_t(y) * std::size_t(width) + std::size_t(x)];
-    if (std::min(width, height) < 2 * BASE_SIDE)
+    if (std::min(lattice.wholeWidth(), lattice.wholeHeight()) < 2 * BASE_SIDE)
         return ladder.solve(std::move(pile));
-    const int coarseWidth = (width + 1) / 2, coarseHeight = (height + 1) / 2;
-    std::vector<std::int64_t> means(std::size_t(coarseWidth) * std::size_t(coarseHeight));
-    for (int Y = 0; Y < coarseHeight; ++Y) {
+    const Blocks columns = Blocks::of(width, lattice.foldX()), rows = Blocks::of(height, lattice.foldY());
+    std::vector<std::int64_t> means(std::size_t(columns.stored) * std::size_t(rows.stored));
+    for (int Y = 0; Y < rows.stored; ++Y) {
         double carried = 0;
-        for (int X = 0; X < coarseWidth; ++X) {
+        for (int X = 0; X < columns.stored; ++X) {
             double sum = 0;
             int sites = 0;
-            for (int y = 2 * Y; y < std::min(height, 2 * Y + 2); ++y)
-                for (int x = 2 * X; x < std::min(width, 2 * X + 2); ++x, ++sites)
+            for (int y = rows.first(Y); y < rows.end(Y, height); ++y)
+                for (int x = columns.first(X); x < columns.end(X, width); ++x, ++sites)
                     sum += double(heights[std::size_t(y) * std::size_t(width) + std::size_t(x)]);
             const double mean = sum / sites + carried;
             const std::int64_t rounded = std::max<std::int64_t>(0, std::llround(mean));
             carried = mean - double(rounded);
-            means[std::size_t(Y) * std::size_t(coarseWidth) + std::size_t(X)] = rounded;
+            means[std::size_t(Y) * std::size_t(columns.stored) + std::size_t(X)] = rounded;
         }
     }
     std::unique_ptr<MultiscaleGuess::Field> coarse;
     {
-        const Solved solved = anyPile(coarseWidth, coarseHeight, means, ladder);
+        const Solved solved
+            = anyPile(FoldedLattice(columns.stored, rows.stored, lattice.foldX(), lattice.foldY()), means, ladder);
         coarse = std::make_unique<MultiscaleGuess::Field>(solved.pile->lattice());   // 0 on the sink: the ring
-        for (int y = 0; y < coarseHeight; ++y)
-            for (int x = 0; x < coarseWidth; ++x)
+        for (int y = 0; y < rows.stored; ++y)
+            for (int x = 0; x < columns.stored; ++x)
                 coarse->at(x, y) = double(solved.pile->odometer(x, y));
     }
-    const double scaleX = double(width + 1) / (coarseWidth + 1), scaleY = double(height + 1) / (coarseHeight + 1);
-    const double scale = std::sqrt(scaleX * scaleY);
-    const MultiscaleGuess upscaled(*coarse, pile->lattice(), scale, scaleX * scaleY);
+    const double scaleX = double(lattice.wholeWidth() + 1) / (coarse->lattice().wholeWidth() + 1);
+    const double scaleY = double(lattice.wholeHeight() + 1) / (coarse->lattice().wholeHeight() + 1);
+    const MultiscaleGuess upscaled(*coarse, lattice, std::sqrt(scaleX * scaleY), scaleX * scaleY);
     const Upscaled guess{upscaled, [](int, int, double smooth) { return smooth; }};
-    return ladder.solve(std::move(pile), guess, guess, MARGIN_FLOOR * double(width) * height, MARGIN_GROWTH);
+    return ladder.solve(std::move(pile), guess, guess, MARGIN_FLOOR * double(lattice.wholeWidth()) * lattice.wholeHeight(),
+                        MARGIN_GROWTH);
+}
+
+// How a pile folds along an axis: onto its mirror line where it has one.
+Fold foldOf(int side, bool mirrored)
+{
+    return !mirrored || side < 2 ? Fold::Open : side % 2 ? Fold::ThroughSites : Fold::BetweenSites;
 }
 
 int levelsOf(std::uint64_t grains)
@@ -438,10 +463,24 @@ StablePile PileBuilder::stabilise(int width, int height, const std::vector<std::
 {
     if (const std::string fault = pileFault(width, height, heights); !fault.empty())
         throw std::invalid_argument(fault);
-    Ladder ladder(settings, levelsOfSide(std::min(width, height), 2 * BASE_SIDE));
-    const Solved solved = anyPile(width, height, heights, ladder);
+    // A pile with mirror lines is stabilised on the part they cut off.
+    const auto at = [&](int x, int y) { return heights[std::size_t(y) * std::size_t(width) + std::size_t(x)]; };
+    bool acrossColumns = true, acrossRows = true;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            acrossColumns = acrossColumns && at(x, y) == at(width - 1 - x, y);
+            acrossRows = acrossRows && at(x, y) == at(x, height - 1 - y);
+        }
+    const FoldedLattice lattice = FoldedLattice::folding(width, height, foldOf(width, acrossColumns),
+                                                         foldOf(height, acrossRows));
+    std::vector<std::int64_t> stored(std::size_t(lattice.width()) * std::size_t(lattice.height()));
     std::int64_t grains = 0;
+    for (int y = 0; y < lattice.height(); ++y)
+        for (int x = 0; x < lattice.width(); ++x)
+            stored[std::size_t(y) * std::size_t(lattice.width()) + std::size_t(x)] = at(lattice.wholeX(x), lattice.wholeY(y));
     for (const std::int64_t z : heights)
         grains += z;
+    Ladder ladder(settings, levelsOfSide(std::min(width, height), 2 * BASE_SIDE));
+    const Solved solved = anyPile(lattice, stored, ladder);
     return StablePile::unfold(*solved.pile, solved.work, grains, 0, 0, width, height, settings.odometer);
 }
