@@ -96,6 +96,7 @@ window.addEventListener("unhandledrejection", countError);
     return control.addTo(map);
   }
   panel("bottomleft", function (div) {
+    div.id = "readout";
     div.textContent = pile.width + " x " + pile.height + " sites";
     map.on("mousemove", function (event) {
       var row = Math.floor(event.latlng.lat), column = Math.floor(event.latlng.lng);
@@ -112,6 +113,7 @@ window.addEventListener("unhandledrejection", countError);
     });
   });
   panel("bottomright", function (div) {
+    div.id = "scale";
     var bar = L.DomUtil.create("div", "scale-bar", div);
     var label = L.DomUtil.create("span", "", div);
     function update() {
