@@ -36,6 +36,7 @@ const char *const LEAFLET_FILES[] = {"leaflet.js", "leaflet.css"};
 // Around the pile, in the page and in the tiles at its edges: a blue grey
 // that no palette's colours, nor the mixtures of them, come near.
 constexpr Palette::Rgb BACKDROP{58, 68, 88};
+constexpr int SITES_A_BYTE = 4;   // in the heights' scripts
 
 std::string temporaryName(const fs::path &folder, const char *kind)
 {
@@ -188,8 +189,8 @@ void writeLevel(const vips::VImage &sites, const vips::VImage &colours, int shri
     fs::remove_all(pyramid);
 }
 
-// The heights of each tile of the finest level, rows of the tile, one byte
-// a site, compressed for the viewer's DecompressionStream("deflate").
+// The heights of each tile of the finest level, rows of the tile, 2 bits a
+// site, compressed for the viewer's DecompressionStream("deflate").
 void writeHeights(Sharing &files, const std::uint8_t *heights, int width, int height, const std::function<bool()> &stop)
 {
     const int T = ZoomFolder::TILE;
@@ -199,13 +200,18 @@ void writeHeights(Sharing &files, const std::uint8_t *heights, int width, int he
             throw LeastAction::Stopped();
         for (int tx = 0; tx * T < width; ++tx) {
             const int columns = std::min(T, width - tx * T), rows = std::min(T, height - ty * T);
-            tile.clear();
-            for (int y = 0; y < rows; ++y)
-                tile.append(reinterpret_cast<const char *>(heights) + std::size_t(ty * T + y) * width + tx * T, columns);
+            tile.assign((std::size_t(rows) * columns + SITES_A_BYTE - 1) / SITES_A_BYTE, '\0');
+            for (int y = 0; y < rows; ++y) {
+                const std::uint8_t *row = heights + std::size_t(ty * T + y) * width + tx * T;
+                for (int x = 0; x < columns; ++x) {   // the first site in the high bits
+                    const std::size_t site = std::size_t(y) * columns + x;
+                    tile[site / SITES_A_BYTE] = char(tile[site / SITES_A_BYTE] | (row[x] & 3) << (6 - 2 * (site % SITES_A_BYTE)));
+                }
+            }
             uLongf packedSize = compressBound(uLong(tile.size()));
             std::string packed(packedSize, '\0');
             if (compress2(reinterpret_cast<Bytef *>(packed.data()), &packedSize,
-                          reinterpret_cast<const Bytef *>(tile.data()), uLong(tile.size()), Z_BEST_COMPRESSION)
+                          reinterpret_cast<const Bytef *>(tile.data()), uLong(tile.size()), Z_DEFAULT_COMPRESSION)
                 != Z_OK)
                 throw std::bad_alloc();
             packed.resize(packedSize);

@@ -78,7 +78,10 @@ window.addEventListener("unhandledrejection", countError);
     var own = "heights/" + Math.floor(row / pile.tile) + "/" + Math.floor(column / pile.tile) + ".js";
     var file = pile.shared[own] || own;
     var width = Math.min(pile.tile, pile.width - Math.floor(column / pile.tile) * pile.tile);
-    var read = function (values) { call(values[(row % pile.tile) * width + column % pile.tile]); };
+    var read = function (packed) {   // 2 bits a site, the first in the high bits
+      var site = (row % pile.tile) * width + column % pile.tile;
+      call(packed[site >> 2] >> (6 - 2 * (site & 3)) & 3);
+    };
     if (heights[file] instanceof Uint8Array)
       return read(heights[file]);
     if (heights[file])
