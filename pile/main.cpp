@@ -172,6 +172,9 @@ int main(int argc, char *argv[])
                 AtomicFiles::checkWritable(path, false);
         if (!options.png.empty() && !options.heights.empty() && AtomicFiles::samePath(options.png, options.heights))
             throw UsageError("--png and --heights name the same file");
+        for (const std::string &path : {options.png, options.heights})
+            if (!options.zoom.empty() && !path.empty() && AtomicFiles::samePath(options.zoom, path))
+                throw UsageError("--zoom names the same place as --png or --heights");
         if (!options.zoom.empty())
             ZoomFolder::checkWritable(options.zoom);
 

@@ -10,6 +10,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -50,7 +51,8 @@ class Browser:
             os.dup2(high[1], 4)
 
         # The pipes' own descriptors close on exec; their copies 3 and 4 stay open.
-        self.process = subprocess.Popen([chromium] + flags, close_fds=False, preexec_fn=plumb,
+        # In a session of its own, so that all its processes end together.
+        self.process = subprocess.Popen([chromium] + flags, close_fds=False, preexec_fn=plumb, start_new_session=True,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(to_browser)
         os.close(from_browser)
@@ -115,8 +117,15 @@ class Browser:
         return found
 
     def close(self):
-        self.process.kill()
-        self.process.wait()
+        try:   # it may end before it answers
+            os.write(self.commands, json.dumps({"id": 0, "method": "Browser.close"}).encode() + b"\0")
+            self.process.wait(timeout=60)
+        finally:
+            try:
+                os.killpg(self.process.pid, signal.SIGKILL)   # whatever is left of it
+            except ProcessLookupError:
+                pass
+            self.process.wait()
 
 
 def uncovered(x, y):
