@@ -3,6 +3,7 @@
 
 #include "npyfile.h"
 #include "picture.h"
+#include "zoomfolder.h"
 #include "atomicfiles.h"
 #include "interrupt.h"
 #include "strictnumber.h"
@@ -11,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -24,7 +26,7 @@ constexpr int EXIT_IO = 1;
 
 struct Options {
     std::string grains, side, file;   // the subcommand's argument
-    std::string png, palette = "window", heights;
+    std::string png, palette = "window", heights, zoom;
     int threads = int(std::max(1u, std::thread::hardware_concurrency()));
 };
 
@@ -50,14 +52,21 @@ std::uint64_t grainsFrom(const std::string &text)
     throw UsageError("the number of grains must be a whole number or 2^k, not '" + text + "'");
 }
 
+// The memory the files take beside a pile of about width x height sites.
+std::size_t outputBytes(const Options &options, int width, int height)
+{
+    return (options.png.empty() ? 0 : Picture::pngBytes(width, height)) + (options.zoom.empty() ? 0 : ZoomFolder::bytes(width, height));
+}
+
 StablePile build(const std::string &command, const Options &options, const PileBuilder::Settings &settings)
 {
     std::string fault;
     if (command == "centre") {
         const std::uint64_t grains = grainsFrom(options.grains);
+        const int side = int(2 * std::sqrt(double(grains) / 6)) + 9;   // its radius is about sqrt(n / 6.6)
         if (!(fault = PileBuilder::centreFault(grains)).empty())
             throw UsageError(fault);
-        if (!(fault = PileBuilder::memoryFault(PileBuilder::centreBytes(grains, false))).empty())
+        if (!(fault = PileBuilder::memoryFault(PileBuilder::centreBytes(grains, false) + outputBytes(options, side, side))).empty())
             throw std::runtime_error(fault);
         return PileBuilder::centre(grains, settings);
     }
@@ -67,7 +76,7 @@ StablePile build(const std::string &command, const Options &options, const PileB
             throw UsageError("the side must be a whole number, not '" + options.side + "'");
         if (!(fault = PileBuilder::identityFault(side)).empty())
             throw UsageError(fault);
-        if (!(fault = PileBuilder::memoryFault(PileBuilder::identityBytes(int(side), false))).empty())
+        if (!(fault = PileBuilder::memoryFault(PileBuilder::identityBytes(int(side), false) + outputBytes(options, int(side), int(side)))).empty())
             throw std::runtime_error(fault);
         return PileBuilder::identity(int(side), settings);
     }
@@ -77,7 +86,7 @@ StablePile build(const std::string &command, const Options &options, const PileB
         pile = NpyFile::read(options.file, [&](int width, int height) {
             if (!(fault = PileBuilder::sidesFault(width, height)).empty())
                 throw UsageError(options.file + ": " + fault);
-            if (!(fault = PileBuilder::memoryFault(PileBuilder::pileBytes(width, height, false))).empty())
+            if (!(fault = PileBuilder::memoryFault(PileBuilder::pileBytes(width, height, false) + outputBytes(options, width, height))).empty())
                 throw std::runtime_error(fault);
         });
     } catch (const NpyFile::Malformed &error) {
@@ -135,6 +144,9 @@ int main(int argc, char *argv[])
         command->add_option("--heights", options.heights, "writes the heights as a uint8 .npy array")
             ->type_name("FILE")
             ->check(namesAFile);
+        command->add_option("--zoom", options.zoom, "writes a folder that shows the pile zoomable in a web browser")
+            ->type_name("DIR")
+            ->check(namesAFile);
         command->add_option("--threads", options.threads, "threads to work on")
             ->type_name("T")
             ->check(CLI::Range(1, 256))
@@ -160,6 +172,11 @@ int main(int argc, char *argv[])
                 AtomicFiles::checkWritable(path, false);
         if (!options.png.empty() && !options.heights.empty() && AtomicFiles::samePath(options.png, options.heights))
             throw UsageError("--png and --heights name the same file");
+        for (const std::string &path : {options.png, options.heights})
+            if (!options.zoom.empty() && !path.empty() && AtomicFiles::samePath(options.zoom, path))
+                throw UsageError("--zoom names the same place as --png or --heights");
+        if (!options.zoom.empty())
+            ZoomFolder::checkWritable(options.zoom);
 
         PileBuilder::Settings settings;
         settings.threads = options.threads;
@@ -187,6 +204,9 @@ int main(int argc, char *argv[])
             files.add(options.png, Picture::png(pile.heights, pile.width, pile.height, options.palette));
         if (!options.heights.empty())
             files.add(options.heights, NpyFile::encode(pile.heights, pile.width, pile.height));
+        if (!options.zoom.empty())
+            ZoomFolder::write(options.zoom, pile.heights.data(), pile.width, pile.height, options.palette,
+                              [] { return Interrupt::interrupted().load(); }, options.threads);
         stopIfInterrupted();
         files.commit();
 
@@ -200,6 +220,8 @@ int main(int argc, char *argv[])
     } catch (const LeastAction::Stopped &) {
         return fail(Interrupt::EXIT_STATUS, "interrupted; nothing written");
     } catch (const UsageError &error) {
+        return fail(EXIT_USAGE, error.what());
+    } catch (const std::invalid_argument &error) {
         return fail(EXIT_USAGE, error.what());
     } catch (const std::bad_alloc &) {
         return fail(EXIT_IO, "out of memory");

@@ -1,62 +1,84 @@
 #include "picture.h"
 
-#include "sandpile/colours.h"
+#include "palette.h"
 
-#include <QBuffer>
-#include <QImage>
-#include <QImageWriter>
+#include <png.h>
 
-#include <algorithm>
-#include <array>
 #include <stdexcept>
-#include <utility>
 
 namespace {
 
-using Palette = std::array<QRgb, 4>;
+constexpr int BITS_A_SITE = 2;
+constexpr int SITES_A_BYTE = 8 / BITS_A_SITE;
+// Above the rows: the signature, the header and palette chunks, and
+// deflate's stored-block headers (5 bytes every 16 kB) with room to spare.
+constexpr std::size_t PNG_OVERHEAD = 1 << 16;
 
-const std::vector<std::pair<std::string, Palette>> &table()
+void append(png_structp png, png_bytep data, png_size_t length)
 {
-    static const std::vector<std::pair<std::string, Palette>> palettes{
-        {"window", {Colours::height[0].rgb(), Colours::height[1].rgb(), Colours::height[2].rgb(), Colours::height[3].rgb()}},
-        {"print", {qRgb(255, 255, 255), qRgb(192, 192, 192), qRgb(96, 96, 96), qRgb(0, 0, 0)}},
-        {"heat", {qRgb(0, 0, 0), qRgb(160, 20, 20), qRgb(240, 120, 0), qRgb(255, 230, 80)}},
-        {"sea", {qRgb(8, 16, 48), qRgb(20, 80, 160), qRgb(80, 180, 220), qRgb(230, 250, 255)}},
-    };
-    return palettes;
+    static_cast<std::string *>(png_get_io_ptr(png))->append(reinterpret_cast<const char *>(data), length);
+}
+
+void flush(png_structp) {}
+
+[[noreturn]] void failed(png_structp, png_const_charp message)
+{
+    throw std::runtime_error(std::string("cannot make the picture: ") + message);
 }
 
 } // namespace
 
 std::vector<std::string> Picture::palettes()
 {
-    std::vector<std::string> names;
-    for (const auto &[name, colours] : table())
-        names.push_back(name);
-    return names;
+    return Palette::names();
 }
 
 bool Picture::hasPalette(const std::string &name)
 {
-    return std::any_of(table().begin(), table().end(), [&](const auto &entry) { return entry.first == name; });
+    return Palette::has(name);
+}
+
+std::size_t Picture::pngBytes(int width, int height)
+{
+    const std::size_t rows = std::size_t(height) * ((std::size_t(width) + SITES_A_BYTE - 1) / SITES_A_BYTE + 1);
+    return rows + rows / 1024 + PNG_OVERHEAD;
 }
 
 std::string Picture::png(const std::vector<std::uint8_t> &heights, int width, int height, const std::string &palette)
 {
-    const auto found = std::find_if(table().begin(), table().end(), [&](const auto &entry) { return entry.first == palette; });
-    if (found == table().end())
+    if (!Palette::has(palette))
         throw std::runtime_error("no palette named " + palette);
-    QImage image(width, height, QImage::Format_Indexed8);
-    if (image.isNull())
-        throw std::runtime_error("out of memory for a picture of " + std::to_string(width) + " x " + std::to_string(height));
-    image.setColorTable(QList<QRgb>(found->second.begin(), found->second.end()));
-    for (int y = 0; y < height; ++y)
-        std::copy_n(heights.data() + std::size_t(y) * width, width, image.scanLine(y));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image))
-        throw std::runtime_error("cannot make the picture: " + writer.errorString().toStdString());
-    return bytes.toStdString();
+    const Palette colours(palette);
+    std::string bytes;
+    bytes.reserve(pngBytes(width, height));
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, failed, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        throw std::bad_alloc();
+    }
+    try {
+        png_set_write_fn(png, &bytes, append, flush);
+        png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), BITS_A_SITE, PNG_COLOR_TYPE_PALETTE,
+                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_color entries[4];
+        for (int z = 0; z < 4; ++z)
+            entries[z] = {colours.colour(z)[0], colours.colour(z)[1], colours.colour(z)[2]};
+        png_set_PLTE(png, info, entries, 4);
+        png_write_info(png, info);
+        std::vector<png_byte> row((std::size_t(width) + SITES_A_BYTE - 1) / SITES_A_BYTE);
+        for (int y = 0; y < height; ++y) {
+            std::fill(row.begin(), row.end(), 0);
+            const std::uint8_t *sites = heights.data() + std::size_t(y) * width;
+            for (int x = 0; x < width; ++x)   // the first site in the high bits
+                row[std::size_t(x / SITES_A_BYTE)] |= png_byte((sites[x] & 3) << (8 - BITS_A_SITE * (1 + x % SITES_A_BYTE)));
+            png_write_row(png, row.data());
+        }
+        png_write_end(png, info);
+    } catch (...) {
+        png_destroy_write_struct(&png, &info);
+        throw;
+    }
+    png_destroy_write_struct(&png, &info);
+    return bytes;
 }

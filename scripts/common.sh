@@ -19,7 +19,10 @@ install_missing() {
 
 # libqt6svg6 brings the plug-ins that draw the window icon; qt6-svg-dev the
 # SVG writer of sandpile-stats' plots; libcli11-dev its command line.
-BUILD_PACKAGES=(cmake make g++ qt6-base-dev qt6-svg-dev libcli11-dev libqt6svg6 fonts-dejavu-core)
+# libvips-dev writes the zoom folders' tiles, libpng-dev the pictures of
+# sandpile-pile, whose zoom folders copy their viewer from libjs-leaflet.
+BUILD_PACKAGES=(cmake make g++ qt6-base-dev qt6-svg-dev libcli11-dev libqt6svg6 fonts-dejavu-core
+    libvips-dev libpng-dev zlib1g-dev pkg-config libjs-leaflet)
 # The Python module btwsandpile and its tests, on Debian's /usr/bin/python3;
 # python3-pip brings the wheel builder that pip install needs.
 PYTHON_PACKAGES=(pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-setuptools python3-pip)

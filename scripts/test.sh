@@ -1,11 +1,12 @@
 #!/bin/bash
 # Installs what is missing, builds the program twice (optimised, and with
 # AddressSanitizer and UndefinedBehaviorSanitizer) and runs the whole test
-# suite on both builds. The X11 test starts its own Xvfb. The Python module
+# suite on both builds. The X11 test starts its own Xvfb; the zoom folder's
+# test, headless Chromium. The Python module
 # is built and tested in the optimised build only.
 source "$(dirname "$0")/common.sh"
 install_missing "${BUILD_PACKAGES[@]}" "${PYTHON_PACKAGES[@]}" xvfb xdotool x11-utils imagemagick libbenchmark-dev \
-    desktop-file-utils appstream dpkg-dev file man-db parallel
+    desktop-file-utils appstream dpkg-dev file man-db parallel chromium
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -2,6 +2,8 @@
 #include "bindings.h"
 #include "signalwatch.h"
 #include "engine/pilebuilder.h"
+#include "pile/palette.h"
+#include "pile/zoomfolder.h"
 
 #include <pybind11/stl.h>
 
@@ -69,6 +71,46 @@ All counts are exact Python integers.)doc");
         .def_property_readonly("sites_of_height",
                                [](const StablePile &pile) { return py::make_tuple(pile.sitesOfHeight[0], pile.sitesOfHeight[1], pile.sitesOfHeight[2], pile.sitesOfHeight[3]); })
         .def_readonly("checks", &StablePile::checks)
+        .def(
+            "write_zoom",
+            [](const StablePile &pile, const py::object &folder, const std::string &palette) {
+                const py::object path = py::module_::import("os").attr("fspath")(folder);
+                if (!py::isinstance<py::str>(path))
+                    throw py::type_error("folder must be a str or os.PathLike of str");
+                if (!Palette::has(palette))
+                    throw py::value_error("palette must be one of " + py::str(py::cast(Palette::names())).cast<std::string>());
+                const std::string name = path.cast<std::string>();
+                if (const std::string fault = PileBuilder::memoryFault(ZoomFolder::bytes(pile.width, pile.height)); !fault.empty())
+                    throw py::value_error(fault);
+                SignalWatch watch;
+                try {
+                    py::gil_scoped_release release;
+                    ZoomFolder::write(name, pile.heights.data(), pile.width, pile.height, palette,
+                                      [&] { return watch.interrupted(); },
+                                      int(std::max(1u, std::thread::hardware_concurrency())));
+                    return;
+                } catch (const LeastAction::Stopped &) {
+                } catch (const std::invalid_argument &) {
+                    throw;   // ValueError
+                } catch (const std::runtime_error &error) {
+                    PyErr_SetString(PyExc_OSError, error.what());
+                    throw py::error_already_set();
+                }
+                watch.rethrow();
+            },
+            py::arg("folder"), py::arg("palette") = "window",
+            R"doc(Writes a folder that shows the pile zoomable in a web browser.
+
+The folder holds index.html, which opens from the folder itself (file://)
+or from any static web server: pan, zoom in to 8 x 8 screen pixels a site,
+the site under the pointer and its height, a scale bar in sites. The
+picture is a pyramid of 256 x 256 PNG tiles, each level half the last; a
+pixel of a zoomed-out level shows the mean height of its sites through the
+palette ("window", "print", "heat" or "sea"). Tiles alike are written
+once. The folder is written whole or not at all, and replaces only a zoom
+folder written before: any other existing folder raises ValueError. Raises
+OSError when it cannot be written. Releases the GIL; Ctrl-C raises
+KeyboardInterrupt and leaves nothing.)doc")
         .def("__repr__", [](const StablePile &pile) {
             return "<StablePile " + std::to_string(pile.width) + " x " + std::to_string(pile.height) + ", "
                    + std::to_string(pile.grains) + " grains, " + std::to_string(pile.topplings) + " topplings>";

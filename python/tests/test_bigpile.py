@@ -1,5 +1,7 @@
 """The big piles from Python: exact results as NumPy arrays and integers."""
 
+import re
+
 import numpy as np
 import pytest
 
@@ -56,3 +58,40 @@ def test_identity_is_idempotent_and_recurrent():
 def test_bad_arguments_raise_python_exceptions(call, error):
     with pytest.raises(error):
         call()
+
+
+def test_write_zoom_keeps_tiles_alike_once_and_replaces_only_its_own_folders(tmp_path):
+    # 1000 x 700 sites of height 2: finest tiles of four kinds (whole, cut
+    # on the right, at the bottom, at the corner) among 4 x 3.
+    pile = bs.stabilise(np.full((1000, 700), 2))
+    folder = tmp_path / "zoom"
+    pile.write_zoom(folder, palette="heat")
+    description = (folder / "pile.js").read_text()
+    shared = dict(re.findall(r'"([^"]+)": "([^"]+)"', description.split('"shared"')[1]))
+    finest = [f"tiles/2/{y}/{x}.png" for y in range(4) for x in range(3)]
+    assert sorted(name for name in finest if (folder / name).exists()) == ["tiles/2/0/0.png", "tiles/2/0/2.png",
+                                                                           "tiles/2/3/0.png", "tiles/2/3/2.png"]
+    assert all(name in shared and (folder / shared[name]).is_file() for name in finest if not (folder / name).exists())
+    assert '"levels": 3' in description and (folder / "index.html").is_file() and (folder / "leaflet/leaflet.js").is_file()
+
+    bs.identity(10).write_zoom(str(folder))   # its own folder is replaced
+    assert '"width": 10' in (folder / "pile.js").read_text()
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["zoom"]   # nothing left beside it
+
+
+@pytest.mark.parametrize(
+    "folder, palette, error",
+    [
+        ("kept", "window", ValueError),     # a folder the pile did not write
+        ("new", "rainbow", ValueError),
+        (3, "window", TypeError),
+        ("no/such/place/zoom", "window", OSError),
+    ],
+)
+def test_write_zoom_refuses_bad_arguments_and_leaves_everything(tmp_path, folder, palette, error):
+    (tmp_path / "kept").mkdir()
+    (tmp_path / "kept" / "mine.txt").write_text("mine")
+    with pytest.raises(error):
+        bs.identity(10).write_zoom(tmp_path / folder if isinstance(folder, str) else folder, palette=palette)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["kept"]
+    assert [p.name for p in (tmp_path / "kept").iterdir()] == ["mine.txt"]

@@ -178,6 +178,9 @@ check_package() {
     [[ $(field Description) == *"Bak-Tang-Wiesenfeld sandpile"* ]] || fail "Description: '$(field Description)'"
     [[ ", $(field Depends)," =~ ,\ libqt6widgets6[\ ,] ]] \
         || fail "Depends names no Qt 6 widgets library: '$(field Depends)'"
+    for library in libjs-leaflet libvips42; do   # the zoom folder's viewer and tiles
+        [[ ", $(field Depends)," =~ ,\ $library[\ ,] ]] || fail "Depends names no $library: '$(field Depends)'"
+    done
 
     diff -u <(expected_paths) \
         <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\.||' | sort) \

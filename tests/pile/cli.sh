@@ -1,6 +1,7 @@
 #!/bin/bash
 # sandpile-pile from the outside: exit statuses and one-line errors for bad
-# input, the same bytes whatever the threads, files written whole.
+# input, the same bytes whatever the threads, files and zoom folders
+# written whole.
 set -u
 PILE=$1
 work=$(mktemp -d)
@@ -65,6 +66,34 @@ grep -qx 'grains lost: 0' "$work/one.txt" || fail "the centre pile lost grains"
 expect 0 stabilise "$work/one.npy"
 grep -qx 'topplings: 0' "$work/out" || fail "the stable pile read back toppled"
 grep -qx "$(grep '^sites of height 3' "$work/one.txt")" "$work/out" || fail "the heights read back differ"
+
+# --zoom: a folder it did not write, or a file, is refused and left alone;
+# its own folder is replaced; nothing is left beside it.
+mkdir "$work/mine" && echo mine >"$work/mine/notes"
+expect 2 centre 100 --zoom "$work/mine"
+expect 2 centre 100 --zoom "$work/kept.png"
+[ "$(cat "$work/mine/notes")" = mine ] && [ "$(cat "$work/kept.png")" = kept ] || fail "--zoom changed what it refused"
+expect 1 centre 100 --zoom "$work/no/such/folder/zoom"
+expect 2 centre 100 --zoom "$work/both" --heights "$work/./both"
+expect 0 centre 2^14 --zoom "$work/zoom" --png "$work/zoom.png"
+expect 0 identity 300 --zoom "$work/zoom"
+grep -q '"width": 300' "$work/zoom/pile.js" || fail "--zoom did not replace its own folder"
+[ -z "$(ls -A "$work" | grep '^\.')" ] || fail "--zoom left a temporary file: $(ls -A "$work")"
+
+# Ctrl-C while the folder is written, whenever it comes, leaves either
+# nothing (status 130) or the whole folder (status 0).
+"$PILE" identity 2000 --zoom "$work/stopped" >/dev/null 2>&1 &
+pid=$!
+while kill -0 "$pid" 2>/dev/null && ! ls -A "$work" | grep -q '^\.stopped'; do sleep 0.05; done
+kill -INT "$pid" 2>/dev/null
+wait "$pid"
+status=$?
+case $status in
+130) [ ! -e "$work/stopped" ] || fail "an interrupted --zoom left $work/stopped" ;;
+0) [ -s "$work/stopped/index.html" ] || fail "--zoom finished without its page" ;;
+*) fail "an interrupted --zoom exited $status" ;;
+esac
+[ -z "$(ls -A "$work" | grep '^\.')" ] || fail "an interrupted --zoom left a temporary folder"
 
 [ "$failures" -eq 0 ] && echo "sandpile-pile: all checks passed"
 exit $((failures != 0))
