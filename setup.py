@@ -29,7 +29,7 @@ def pybind11_includes():
 extension = Extension(
     "btwsandpile._btwsandpile",
     sources=listed("python/sources.txt"),
-    include_dirs=[".", "python/src", *pybind11_includes()],
+    include_dirs=[".", "cli", "python/src", *pybind11_includes()],
     define_macros=[("SANDPILE_VERSION", '"' + listed("VERSION")[0] + '"')],
     extra_compile_args=["-std=c++20", "-fvisibility=hidden"],
     language="c++",

@@ -36,11 +36,6 @@ std::vector<std::string> Picture::palettes()
     return names;
 }
 
-bool Picture::hasPalette(const std::string &name)
-{
-    return std::any_of(table().begin(), table().end(), [&](const auto &entry) { return entry.first == name; });
-}
-
 std::string Picture::png(const std::vector<std::uint8_t> &heights, int width, int height, const std::string &palette)
 {
     const auto found = std::find_if(table().begin(), table().end(), [&](const auto &entry) { return entry.first == palette; });

@@ -11,7 +11,6 @@ class Picture
 public:
     // The palettes' names, the window's first.
     static std::vector<std::string> palettes();
-    static bool hasPalette(const std::string &name);
 
     // The PNG bytes; throws std::runtime_error when they cannot be made.
     static std::string png(const std::vector<std::uint8_t> &heights, int width, int height, const std::string &palette);
