@@ -119,11 +119,17 @@ void AtomicFiles::commit(const Stop &stop)
         if (!error.empty())
             fail(files[i].first, error);
     }
+    const auto abandonIfStopped = [&] {
+        if (stop && stop()) {
+            removeTemporaries();
+            throw Stopped();
+        }
+    };
+    // Asked once the files are written, and again with the signals held
+    // back, so that none comes between the answer and the renames.
+    abandonIfStopped();
     const Interrupt::Deferred deferred;
-    if (stop && stop()) {
-        removeTemporaries();
-        throw Stopped();
-    }
+    abandonIfStopped();
     if (marked && std::remove(files.back().first.c_str()) != 0 && errno != ENOENT)
         fail(files.back().first, std::strerror(errno));
     for (std::size_t i = 0; i < files.size(); ++i)

@@ -302,7 +302,10 @@ std::size_t PileBuilder::identityBytes(int side, bool odometer)
 {
     const int stored = (side + 1) / 2;
     const std::size_t field = std::size_t(stored / 2 + 2) * (stored / 2 + 2) * sizeof(double);
-    return bytesOf(FoldedLattice(stored, stored), std::size_t(side) * side, odometer) + field;
+    // The coarser resolution's pile is still held while the guess is laid
+    // (measured: without it the estimate ran 10-20 % low).
+    const std::size_t coarser = LeastAction::bytesFor(FoldedLattice(std::max(1, stored / 2), std::max(1, stored / 2)));
+    return bytesOf(FoldedLattice(stored, stored), std::size_t(side) * side, odometer) + field + coarser;
 }
 
 std::size_t PileBuilder::pileBytes(int width, int height, bool odometer)

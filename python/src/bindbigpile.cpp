@@ -155,8 +155,10 @@ it can come back from another process.)doc");
                                [](const StablePile &pile) { return py::make_tuple(pile.sitesOfHeight[0], pile.sitesOfHeight[1], pile.sitesOfHeight[2], pile.sitesOfHeight[3]); })
         .def_readonly("checks", &StablePile::checks)
         .def("__reduce__",
-             [module](const StablePile &pile) {
-                 return py::make_tuple(module.attr("_stable_pile"), py::make_tuple(stateOf(pile)));
+             [](const StablePile &pile) {
+                 // A Python function, which pickle names rather than copies.
+                 const py::object rebuild = py::module_::import("btwsandpile").attr("_stable_pile");
+                 return py::make_tuple(rebuild, py::make_tuple(stateOf(pile)));
              })
         .def("__repr__", [](const StablePile &pile) {
             return "<StablePile " + std::to_string(pile.height) + " x " + std::to_string(pile.width) + ", "
