@@ -25,7 +25,8 @@ std::string temporaryName(const std::string &path, std::size_t index)
     return (p.parent_path() / ("." + name + suffix)).string();
 }
 
-// Tells the signal handler which temporary files to remove, for its life.
+// Tells the signal handler which temporary files to remove, for its life;
+// the paths must outlive it.
 class Registered
 {
 public:
@@ -141,7 +142,8 @@ void AtomicFiles::commit(const Stop &stop)
 void AtomicFiles::checkWritableFolder(const std::string &folder)
 {
     const std::string probe = temporaryName((std::filesystem::path(folder) / "probe").string(), 0);
-    const Registered registered({probe});
+    const std::vector<std::string> probes{probe};
+    const Registered registered(probes);   // holds pointers into `probes`
     const std::string error = writeFile(probe, {});
     if (!error.empty())
         throw std::runtime_error("cannot write in " + folder + ": " + error);
