@@ -37,7 +37,7 @@ def pybind11_includes():
 extension = Extension(
     "btwsandpile._btwsandpile",
     sources=listed("python/sources.txt"),
-    include_dirs=[".", "python/src", *pybind11_includes(),
+    include_dirs=[".", "cli", "palette", "pile", "python/src", *pybind11_includes(),
                   *(flag[2:] for flag in pkg_config("--cflags-only-I"))],
     libraries=[flag[2:] for flag in pkg_config("--libs-only-l")],
     define_macros=[("SANDPILE_VERSION", '"' + listed("VERSION")[0] + '"')],

@@ -2,6 +2,7 @@
 
 #include "leastaction.h"
 #include "multiscaleguess.h"
+#include "pilelimits.h"
 #include "stablepile.h"
 
 #include <cstddef>
@@ -22,10 +23,8 @@
 class PileBuilder
 {
 public:
-    static constexpr std::uint64_t MAX_CENTRE_GRAINS = std::uint64_t(1) << 32;
-    static constexpr int MAX_SIDE = FoldedLattice::MAX_SIDE;   // of the identity and of any pile
-    // No pile holds so many grains that its topplings could overflow.
-    static constexpr std::int64_t MAX_TOPPLING_BOUND = std::int64_t(1) << 62;
+    static constexpr std::uint64_t MAX_CENTRE_GRAINS = PileLimits::MAX_CENTRE_GRAINS;
+    static constexpr int MAX_SIDE = PileLimits::MAX_SIDE;   // of the identity and of any pile
 
     // One resolution's stabilisation, for those who measure: its stored
     // sites, the work, how far the guess lay from the least odometer before
@@ -48,22 +47,16 @@ public:
         std::function<void(const Resolution &)> report;
     };
 
-    // Empty when the pile can be built, else one line saying why not.
-    static std::string centreFault(std::uint64_t grains);
-    static std::string identityFault(std::int64_t side);
-    static std::string sidesFault(std::int64_t width, std::int64_t height);
-    static std::string pileFault(std::int64_t width, std::int64_t height, const std::vector<std::int64_t> &heights);
-    // Empty when the machine has `bytes` of memory to spare, else one line.
-    static std::string memoryFault(std::size_t bytes);
-
     // The memory each pile needs at its peak, in bytes.
     static std::size_t centreBytes(std::uint64_t grains, bool odometer);
     static std::size_t identityBytes(int side, bool odometer);
     // With the heights given, 8 bytes a site.
     static std::size_t pileBytes(int width, int height, bool odometer);
 
-    // Throw std::invalid_argument where a fault says so, std::bad_alloc
-    // when the machine cannot hold the pile.
+    // Check their settings and the memory first: throw PileLimits::Fault
+    // (a std::invalid_argument) or PileLimits::OutOfMemory (a
+    // std::bad_alloc), each with one line; any later allocation failure is
+    // a std::bad_alloc too.
     static StablePile centre(std::uint64_t grains, const Settings &settings);
     static StablePile identity(int side, const Settings &settings);
     // Heights row by row, `width` a row.

@@ -39,7 +39,9 @@ StablePile StablePile::unfold(const LeastAction &pile, const LeastAction::Work &
             if (pile.odometer(x, y) > 0)
                 stable.toppledSites += lattice.images(x, y);
     stable.burningPasses = work.burningPasses;
-    stable.checks.push_back("stable, and the least odometer: all " + std::to_string(stable.toppledSites)
-                            + " toppled sites burn");
+    const std::string burnt = stable.toppledSites == 0   ? "no site toppled"
+                              : stable.toppledSites == 1 ? "the 1 toppled site burns"
+                                                         : "all " + std::to_string(stable.toppledSites) + " toppled sites burn";
+    stable.checks.push_back("stable, and the least odometer: " + burnt);
     return stable;
 }

@@ -1,23 +1,15 @@
 #include "npyfile.h"
+#include "npyheader.h"
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <regex>
 
 namespace {
 
 const std::string MAGIC = "\x93NUMPY";
-
-// The value of `key` in the header's dictionary, or "".
-std::string entry(const std::string &header, const std::string &key, const std::string &pattern)
-{
-    std::smatch match;
-    const std::regex re("'" + key + "'\\s*:\\s*(" + pattern + ")");
-    return std::regex_search(header, match, re) ? match[1].str() : std::string();
-}
 
 } // namespace
 
@@ -43,46 +35,41 @@ NpyFile::Array NpyFile::read(const std::string &path, const std::function<void(i
     const std::string lead = take(8);
     if (lead.size() < 8 || lead.compare(0, MAGIC.size(), MAGIC) != 0)
         throw malformed("no .npy signature");
-    const int major = static_cast<unsigned char>(lead[6]);
-    if (major < 1 || major > 3)
-        throw malformed("unknown format version " + std::to_string(major));
+    const int major = static_cast<unsigned char>(lead[6]), minor = static_cast<unsigned char>(lead[7]);
+    if (major < 1 || major > 3 || minor != 0)
+        throw malformed("unknown format version " + std::to_string(major) + "." + std::to_string(minor));
     const std::string lengthBytes = take(major == 1 ? 2 : 4);
     std::size_t headerLength = 0;
     for (std::size_t i = 0; i < lengthBytes.size(); ++i)
         headerLength |= std::size_t(static_cast<unsigned char>(lengthBytes[i])) << (8 * i);
-    if (lengthBytes.size() < (major == 1 ? 2u : 4u) || headerLength > (1u << 20))
-        throw malformed("its header is cut short or too long");
-    const std::string header = take(headerLength);
-    if (header.size() < headerLength)
+    if (lengthBytes.size() < (major == 1 ? 2u : 4u))
+        throw malformed("its header is cut short");
+    if (headerLength > NpyHeader::MAX_LENGTH)
+        throw malformed("its header is longer than the " + std::to_string(NpyHeader::MAX_LENGTH) + " bytes NumPy reads");
+    const std::string text = take(headerLength);
+    if (text.size() < headerLength)
         throw malformed("the header runs past the end");
 
-    const std::string descr = entry(header, "descr", "'[<>|=][iub][1248]'");
-    const std::string fortran = entry(header, "fortran_order", "True|False");
-    const std::string shape = entry(header, "shape", "\\(\\s*\\d+\\s*,\\s*\\d+\\s*,?\\s*\\)");
-    if (descr.empty())
-        throw malformed("its elements are not integers");
-    if (fortran.empty() || shape.empty())
+    NpyHeader header;
+    try {
+        header = NpyHeader::parse(text, major);
+    } catch (const NpyHeader::Malformed &error) {
+        throw malformed(error.what());
+    }
+    if (header.shape.size() != 2)
         throw malformed("its shape is not that of a 2-D array");
-    const char order = descr[1], kind = descr[2];
-    const std::size_t size = std::size_t(descr[3] - '0');
-    if (kind == 'b' && size != 1)
-        throw malformed("its elements are not integers");
-    std::smatch dims;
-    const std::string shapeText = shape;
-    std::regex_search(shapeText, dims, std::regex("(\\d+)\\s*,\\s*(\\d+)"));
-    const std::string rowsText = dims[1].str(), columnsText = dims[2].str();
-    if (rowsText.size() > 6 || columnsText.size() > 6)
+    const std::uint64_t rows = header.shape[0], columns = header.shape[1];
+    if (rows > std::uint64_t(std::numeric_limits<int>::max()) || columns > std::uint64_t(std::numeric_limits<int>::max()))
         throw malformed("its shape is too large");
-    const std::size_t rows = std::stoul(rowsText), columns = std::stoul(columnsText);
-    if (rows > std::size_t(std::numeric_limits<int>::max()) || columns > std::size_t(std::numeric_limits<int>::max()))
-        throw malformed("its shape is too large");
+    const std::size_t size = header.itemBytes;
+    const char kind = header.kind;
     if (beforeData)
         beforeData(int(columns), int(rows));
     const std::string bytes = take(rows * columns * size + 1);   // one more: nothing may follow
     if (bytes.size() != rows * columns * size)
         throw malformed("it holds " + std::string(bytes.size() > rows * columns * size ? "more" : "fewer") + " bytes of data than "
-                        + rowsText + " x " + columnsText + " elements of " + std::to_string(size) + " bytes");
-    const bool bigEndian = order == '>';
+                        + std::to_string(rows) + " x " + std::to_string(columns) + " elements of " + std::to_string(size) + " bytes");
+    const bool bigEndian = header.bigEndian;
     Array array{int(columns), int(rows), std::vector<std::int64_t>(rows * columns)};
     for (std::size_t at = 0; at < rows * columns; ++at) {
         std::uint64_t raw = 0;
@@ -96,10 +83,10 @@ NpyFile::Array NpyFile::read(const std::string &path, const std::function<void(i
         else if (kind == 'u' && raw > std::uint64_t(std::numeric_limits<std::int64_t>::max()))
             throw malformed("an element is above 2^63 - 1");
         else
-            value = std::int64_t(raw);
+            value = kind == 'b' ? std::int64_t(raw != 0) : std::int64_t(raw);
         // Memory order: row by row, or (Fortran's) column by column.
-        const std::size_t row = fortran == "True" ? at % rows : at / columns;
-        const std::size_t column = fortran == "True" ? at / rows : at % columns;
+        const std::size_t row = header.fortranOrder ? at % rows : at / columns;
+        const std::size_t column = header.fortranOrder ? at / rows : at % columns;
         array.values[row * columns + column] = value;
     }
     return array;

@@ -33,11 +33,6 @@ std::vector<std::string> Picture::palettes()
     return Palette::names();
 }
 
-bool Picture::hasPalette(const std::string &name)
-{
-    return Palette::has(name);
-}
-
 std::size_t Picture::pngBytes(int width, int height)
 {
     const std::size_t rows = std::size_t(height) * ((std::size_t(width) + SITES_A_BYTE - 1) / SITES_A_BYTE + 1);

@@ -13,7 +13,6 @@ class Picture
 public:
     // The palettes' names, the window's first.
     static std::vector<std::string> palettes();
-    static bool hasPalette(const std::string &name);
 
     // The most memory png() takes: the PNG bytes at worst, which deflate
     // keeps within a little more than the packed rows.

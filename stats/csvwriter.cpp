@@ -109,16 +109,33 @@ void write(const SeriesSummary &summary, const std::string &folder)
     if (error)
         throw std::runtime_error("cannot create the folder " + folder + ": " + error.message());
     const auto path = [&folder](const std::string &name) { return (std::filesystem::path(folder) / name).string(); };
-    // summary.csv goes last: --merge reads only a folder that has it.
+    const auto contents = [&summary](const std::string &name) {
+        if (name == SUMMARY_FILE)
+            return summaryCsv(summary);
+        if (name == MOMENTS_FILE)
+            return momentsCsv(summary);
+        if (name == SCALING_FILE)
+            return scalingCsv(summary);
+        for (const SeriesResult::Side &side : summary.result.sides) {
+            for (int o = 0; o < Tally::OBSERVABLES; ++o)
+                if (name == sideFile(Tally::OBSERVABLE_NAMES[o], side.side))
+                    return distributionCsv(side.tally.histograms[std::size_t(o)]);
+            if (name == sideFile(RAW, side.side))
+                return rawCsv(side.tally);
+        }
+        throw std::logic_error("no contents for " + name);
+    };
+    std::vector<int> sides;
+    for (const SeriesResult::Side &side : summary.result.sides)
+        sides.push_back(side.side);
+    // The very names the writability check walked. summary.csv goes last:
+    // --merge reads only a folder that has it.
     AtomicFiles files;
-    files.addMarker(path(SUMMARY_FILE), summaryCsv(summary));
-    files.add(path(MOMENTS_FILE), momentsCsv(summary));
-    files.add(path(SCALING_FILE), scalingCsv(summary));
-    for (const SeriesResult::Side &side : summary.result.sides) {
-        for (int o = 0; o < Tally::OBSERVABLES; ++o)
-            files.add(path(sideFile(Tally::OBSERVABLE_NAMES[o], side.side)),
-                      distributionCsv(side.tally.histograms[std::size_t(o)]));
-        files.add(path(sideFile(RAW, side.side)), rawCsv(side.tally));
+    for (const std::string &name : fileNames(sides)) {
+        if (name == SUMMARY_FILE)
+            files.addMarker(path(name), contents(name));
+        else
+            files.add(path(name), contents(name));
     }
     files.commit();
 }

@@ -2,6 +2,7 @@
 // from the command line. See sandpile-stats(1) and Options::usage().
 
 #include "atomicfiles.h"
+#include "commandline.h"
 #include "csvfolder.h"
 #include "interrupt.h"
 #include "options.h"
@@ -27,16 +28,16 @@
 
 namespace {
 
-constexpr int EXIT_USAGE = 2;
-constexpr int EXIT_IO = 1;
+const CommandLine commandLine("sandpile-stats");
+constexpr int EXIT_USAGE = CommandLine::EXIT_USAGE;
+constexpr int EXIT_IO = CommandLine::EXIT_IO;
 // Qt's own notes (an unset XDG_RUNTIME_DIR, say) stay off stderr, which
 // carries only this program's one-line errors; the plot reports its failures.
 void quietQt(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 int fail(int status, const std::string &message)
 {
-    std::fprintf(stderr, "sandpile-stats: %s\n", message.c_str());
-    return status;
+    return commandLine.fail(status, message);
 }
 
 namespace fs = std::filesystem;
@@ -127,6 +128,8 @@ int main(int argc, char *argv[])
     try {
         if (options.help) {
             std::fputs(Options::usage().c_str(), stdout);
+        } else if (options.version) {
+            std::fputs(CommandLine("sandpile-stats").versionLine().c_str(), stdout);
         } else {
             SeriesResult result;
             if (!options.merge.empty()) {
@@ -172,7 +175,7 @@ int main(int argc, char *argv[])
             throw std::runtime_error(std::string("cannot write to standard output: ") + std::strerror(errno));
         // A Ctrl-C while the files were written still counts: they are
         // written whole, and the status says the work was interrupted.
-        return Interrupt::interrupted().load() ? Interrupt::EXIT_STATUS : 0;
+        return Interrupt::interrupted().load() ? Interrupt::exitStatus() : 0;
     } catch (const std::bad_alloc &) {
         return fail(EXIT_IO, "out of memory");
     } catch (const std::exception &error) {

@@ -23,13 +23,7 @@ const char *const DESCRIPTION =
 CLI::Validator whole(std::int64_t low, std::int64_t high)
 {
     return CLI::Validator(
-        [=](std::string &text) -> std::string {
-            std::int64_t value = 0;
-            if (parseWhole(text, value) && value >= low && value <= high)
-                return {};
-            return "needs a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ", not '"
-                   + text + "'";
-        },
+        [=](std::string &text) { return wholeFault(text, low, high); },
         "");
 }
 
@@ -105,6 +99,7 @@ void declare(CLI::App &app, Options &options)
     app.formatter(std::make_shared<Formatter>());
     app.get_formatter()->column_width(18);
     app.set_help_flag("--help", "show this help and exit");
+    app.set_version_flag("--version", std::string(), "show the version and exit");
 
     CLI::Option *measuring[] = {
         addNumber(app, "--size", "L", series.sides, Lattice::MIN_SIDE, Limits::MAX_SIDE,
@@ -174,6 +169,9 @@ Options Options::parse(const std::vector<std::string> &arguments)
         app.parse(reversed);
     } catch (const CLI::CallForHelp &) {
         options.help = true;
+        return options;
+    } catch (const CLI::CallForVersion &) {
+        options.version = true;
         return options;
     } catch (const CLI::ParseError &error) {
         throw UsageError(oneLine(error.what()));

@@ -18,6 +18,7 @@ struct Options
     };
 
     bool help = false;
+    bool version = false;   // --version: print it, do nothing else
     Series::Settings series;
     std::vector<std::string> merge;   // folders to merge; empty: measure
     std::string csv;                  // empty: no CSV

@@ -1,4 +1,5 @@
 #include "series.h"
+#include "commandline.h"
 
 #include "checkedmath.h"
 #include "measurer.h"
@@ -39,7 +40,7 @@ bool Series::Settings::totalGrains(std::int64_t &total) const
 
 int Series::Settings::allCores()
 {
-    return int(std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(MAX_THREADS)));
+    return std::min(CommandLine::defaultThreads(), MAX_THREADS);
 }
 
 std::string Series::Settings::fault() const

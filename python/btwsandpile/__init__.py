@@ -41,6 +41,14 @@ from ._btwsandpile import (
     stabilise,
 )
 
+from . import _btwsandpile
+
+
+def _stable_pile(state):
+    """Rebuilds a pickled or copied StablePile from its state."""
+    return _btwsandpile._stable_pile(state)
+
+
 __all__ = [
     "MAX_CENTRE_GRAINS",
     "MAX_MEASURED_SIDE",

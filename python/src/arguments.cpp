@@ -38,6 +38,13 @@ std::int64_t integer(py::handle value, const char *name, std::int64_t low, std::
     return number;
 }
 
+bool flag(py::handle value, const char *name)
+{
+    if (!PyBool_Check(value.ptr()) && !isNumpyBool(value))
+        throw py::type_error(std::string(name) + " must be True or False, not " + Py_TYPE(value.ptr())->tp_name);
+    return PyObject_IsTrue(value.ptr()) == 1;
+}
+
 std::string text(py::handle value, const char *name)
 {
     if (!py::isinstance<py::str>(value))

@@ -13,6 +13,9 @@ namespace Arguments {
 
 std::int64_t integer(pybind11::handle value, const char *name, std::int64_t low, std::int64_t high);
 
+// True or False (NumPy's too); anything else raises TypeError.
+bool flag(pybind11::handle value, const char *name);
+
 // A str argument; anything else raises TypeError naming the argument.
 std::string text(pybind11::handle value, const char *name);
 

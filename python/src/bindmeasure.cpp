@@ -177,9 +177,12 @@ sandpile-stats prints for the same series (also str() of this object).)doc");
     onlyMadeByTheModule(side);
     onlyMadeByTheModule(measurement);
 
-    module.def("measure", &measure, py::arg("sizes") = Measurer::DEFAULT_SIDE, py::arg("grains") = 1000000,
-               py::arg("runs") = 1, py::arg("threads") = 0, py::arg("seed") = Random::DEFAULT_SEED,
-               py::arg("start") = startingPileName(StartingPile::Stationary), py::arg("warmup") = py::none(), py::arg("first_run") = 0, R"doc(Measures what sandpile-stats measures, on the same engine, and returns a
+    // The defaults are the series' own.
+    const Series::Settings defaults;
+    module.def("measure", &measure, py::arg("sizes") = defaults.sides.front(), py::arg("grains") = defaults.grains,
+               py::arg("runs") = defaults.runs, py::arg("threads") = 0, py::arg("seed") = defaults.seed,
+               py::arg("start") = startingPileName(defaults.start), py::arg("warmup") = py::none(),
+               py::arg("first_run") = defaults.firstRun, R"doc(Measures what sandpile-stats measures, on the same engine, and returns a
 Measurement: the same numbers the tool prints for the same arguments.
 
 sizes      a lattice side or a list of them, each from 2 to MAX_MEASURED_SIDE

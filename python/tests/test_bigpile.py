@@ -1,5 +1,7 @@
 """The big piles from Python: exact results as NumPy arrays and integers."""
 
+import copy
+import pickle
 import re
 
 import numpy as np
@@ -53,11 +55,32 @@ def test_identity_is_idempotent_and_recurrent():
         (lambda: bs.stabilise(np.zeros((0, 3), dtype=int)), ValueError),
         (lambda: bs.stabilise(np.full((2, 2), 2**62)), ValueError),
         (lambda: bs.stabilise(np.array([[2**64 - 1]], dtype=np.uint64)), ValueError),
+        (lambda: bs.stabilise(np.ma.masked_array(np.ones((2, 2), int), mask=[[0, 1], [0, 0]])), TypeError),
+        (lambda: bs.identity(8, odometer=None), TypeError),
+        (lambda: bs.centre_pile(8, odometer=2), TypeError),
+        (lambda: bs.stabilise(np.ones((2, 2), int), odometer="yes"), TypeError),
     ],
 )
 def test_bad_arguments_raise_python_exceptions(call, error):
     with pytest.raises(error):
         call()
+
+
+def test_stable_piles_are_read_only_views_and_pickle_and_copy_whole():
+    pile = bs.identity(64, odometer=np.bool_(True))
+    assert np.shares_memory(pile.heights, pile.heights) and np.shares_memory(pile.odometer, pile.odometer)
+    assert not pile.heights.flags.writeable and not pile.odometer.flags.writeable
+    for clone in (pickle.loads(pickle.dumps(pile)), copy.copy(pile), copy.deepcopy(pile)):
+        assert np.array_equal(clone.heights, pile.heights) and np.array_equal(clone.odometer, pile.odometer)
+        fields = lambda p: (p.grains, p.grains_lost, p.topplings, p.centre_topplings, p.sites_of_height, p.checks, repr(p))
+        assert fields(clone) == fields(pile)
+    assert pickle.loads(pickle.dumps(bs.centre_pile(100))).odometer is None
+
+
+def test_sides_are_told_as_rows_by_columns_everywhere():
+    assert repr(bs.stabilise(np.zeros((1, 300), int))).startswith("<StablePile 1 x 300,")
+    with pytest.raises(ValueError, match="a pile of 0 x 5 sites"):
+        bs.stabilise(np.zeros((0, 5), int))
 
 
 def test_write_zoom_keeps_tiles_alike_once_and_replaces_only_its_own_folders(tmp_path):

@@ -12,7 +12,7 @@ from conftest import needed_libraries, reference_drops
 
 SOURCE = pathlib.Path(os.environ.get("SANDPILE_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 # What `pip install .` reads; the build writes into the tree, so it gets a copy.
-PACKAGE_FILES = ["engine", "stats", "pile", "python", "pyproject.toml", "setup.py", "README.md", "VERSION"]
+PACKAGE_FILES = ["engine", "cli", "palette", "stats", "pile", "python", "pyproject.toml", "setup.py", "README.md", "VERSION"]
 
 CHECK = """
 import btwsandpile as bs, numpy as np

@@ -4,7 +4,10 @@
 
 #include <QtTest>
 
+#include <fstream>
+#include <functional>
 #include <random>
+#include <sys/resource.h>
 
 // The big piles against slow routes that need no guess: the window's
 // engine, a pile toppled one site at a time, and the identity's definition.
@@ -278,17 +281,60 @@ private slots:
 
     void faultsAreOneLineEach()
     {
-        QVERIFY(PileBuilder::centreFault(PileBuilder::MAX_CENTRE_GRAINS).empty());
-        QVERIFY(!PileBuilder::centreFault(PileBuilder::MAX_CENTRE_GRAINS + 1).empty());
-        QVERIFY(PileBuilder::identityFault(PileBuilder::MAX_SIDE).empty());
+        PileLimits::checkCentre(PileBuilder::MAX_CENTRE_GRAINS);
+        QVERIFY_THROWS_EXCEPTION(PileLimits::Fault, PileLimits::checkCentre(PileBuilder::MAX_CENTRE_GRAINS + 1));
+        PileLimits::checkIdentity(PileBuilder::MAX_SIDE);
         for (const std::int64_t side : {0ll, -1ll, PileBuilder::MAX_SIDE + 1ll})
-            QVERIFY(!PileBuilder::identityFault(side).empty());
-        QCOMPARE(PileBuilder::pileFault(2, 1, {1, -3}), std::string("the height at row 0, column 1 is below 0: -3"));
-        QVERIFY(!PileBuilder::pileFault(2, 2, {1, 2, 3}).empty());
-        QVERIFY(!PileBuilder::pileFault(2, 1, {std::int64_t(1) << 62, 0}).empty());
+            QVERIFY_THROWS_EXCEPTION(PileLimits::Fault, PileLimits::checkIdentity(side));
+        const auto faultOf = [](const std::function<void()> &check) -> std::string {
+            try {
+                check();
+            } catch (const PileLimits::Fault &fault) {
+                return fault.what();
+            }
+            return {};
+        };
+        QCOMPARE(faultOf([] { PileLimits::checkPile(2, 1, {1, -3}); }), std::string("the height at row 0, column 1 is below 0: -3"));
+        // Rows x columns, as NumPy gives a shape.
+        QCOMPARE(faultOf([] { PileLimits::checkSides(5, 0); }), std::string("a pile of 0 x 5 sites is outside 1..32768 a side"));
+        QVERIFY(!faultOf([] { PileLimits::checkPile(2, 2, {1, 2, 3}); }).empty());
+        QVERIFY(!faultOf([] { PileLimits::checkPile(2, 1, {std::int64_t(1) << 62, 0}); }).empty());
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, PileBuilder::stabilise(1, 1, {-1}, {}));
-        QVERIFY(PileBuilder::memoryFault(1).empty());
-        QVERIFY(!PileBuilder::memoryFault(std::size_t(1) << 60).empty());
+        PileLimits::checkMemory(1);
+        QVERIFY_THROWS_EXCEPTION(std::bad_alloc, PileLimits::checkMemory(std::size_t(1) << 60));
+    }
+
+    // The least of the three limits: an address-space limit below what is
+    // free is seen, and a pile beyond it refused by the builder itself.
+    void memoryIsCheckedAgainstTheAddressSpaceLimit()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the sanitizers' shadow memory fills the address space");
+#endif
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_AS, &old), 0);
+        const std::size_t before = PileLimits::availableBytes();
+        rlimit tight = old;
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        std::size_t mappedKiB = 0;
+        while (std::getline(status, line))
+            if (line.rfind("VmSize:", 0) == 0)
+                mappedKiB = std::stoull(line.substr(7));
+        tight.rlim_cur = mappedKiB * 1024 + (std::size_t(64) << 20);
+        if (old.rlim_cur != RLIM_INFINITY && old.rlim_cur < tight.rlim_cur)
+            QSKIP("the address space is limited already");
+        QCOMPARE(setrlimit(RLIMIT_AS, &tight), 0);
+        const std::size_t after = PileLimits::availableBytes();
+        bool refused = false;
+        try {
+            PileBuilder::identity(8192, {});
+        } catch (const PileLimits::OutOfMemory &error) {
+            refused = std::string(error.what()).find("MB is available") != std::string::npos;
+        }
+        setrlimit(RLIMIT_AS, &old);
+        QVERIFY(after <= std::size_t(64) << 20 && after > (std::size_t(32) << 20) && after <= before);
+        QVERIFY(refused);
     }
 };
 

@@ -122,7 +122,9 @@ check_program() {
     program_pid=
 
     mkdir -p "$WORK_DIR"
-    rm -f "$WORK_DIR/display"
+    # Made empty here, not by the server's redirection, which the loop
+    # below could outrun.
+    : >"$WORK_DIR/display"
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK_DIR/display" >/dev/null 2>&1 &
     server_pid=$!
     for ((i = 0; i < 100; ++i)); do

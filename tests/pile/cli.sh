@@ -67,6 +67,65 @@ expect 0 stabilise "$work/one.npy"
 grep -qx 'topplings: 0' "$work/out" || fail "the stable pile read back toppled"
 grep -qx "$(grep '^sites of height 3' "$work/one.txt")" "$work/out" || fail "the heights read back differ"
 
+# The command line as strict as sandpile-stats'; the report in one
+# convention, its numbers parsed, its file names quoted.
+for threads in 0x10 +2 " 2" abc 257; do
+    expect 2 centre 100 --threads "$threads"
+    grep -q "needs a whole number from 1 to 256, not '$threads'" "$work/err" || fail "--threads '$threads': $(cat "$work/err")"
+done
+expect 2 frobnicate 5
+grep -q "unknown command 'frobnicate'" "$work/err" || fail "an unknown command: $(cat "$work/err")"
+for power in 2^64 2^33 2^0033 99999999999999999999; do
+    expect 2 centre "$power"
+    grep -q "is above 2^32" "$work/err" || fail "centre $power: $(cat "$work/err")"
+done
+expect 2 identity 99999999999999999999
+grep -q "is outside 1..32768" "$work/err" || fail "identity of a huge side: $(cat "$work/err")"
+expect 0 --version
+grep -qx "sandpile-pile [0-9.]*" "$work/out" || fail "--version: $(cat "$work/out")"
+expect 0 centre 01
+grep -qx 'pile: 1 grain dropped on the centre' "$work/out" || fail "the report echoes the argument: $(head -1 "$work/out")"
+grep -qx 'check: stable, and the least odometer: no site toppled' "$work/out" || fail "one grain's check: $(grep check "$work/out")"
+expect 0 identity 007
+grep -qx 'pile: the identity of the 7 x 7 pile' "$work/out" || fail "the report echoes the side: $(head -1 "$work/out")"
+# A (2, 3) pile: 2 rows of 3, wherever sides are told.
+{ printf '\x93NUMPY\x01\x00\x76\x00'; printf '%-117s\n' '{"descr": "|u1", "fortran_order": False, "shape": (2, 3)}'
+  printf '\x01\x02\x03\x00\x01\x02'; } >"$work/rows.npy"
+name="$work/a name
+with a newline.npy"
+cp "$work/rows.npy" "$name"
+expect 0 stabilise "$name"
+grep -qx 'sides: 2 x 3' "$work/out" || fail "sides not as rows x columns: $(grep sides "$work/out")"
+[ "$(head -1 "$work/out")" = "pile: '$work/a name'\$'\\n''with a newline.npy'" ] || fail "the name is not quoted: $(head -2 "$work/out")"
+head -c 133 "$work/rows.npy" >"$work/short.npy"
+expect 2 stabilise "$work/short.npy"
+grep -q 'fewer bytes of data than 2 x 3 elements' "$work/err" || fail "the truncation's sides: $(cat "$work/err")"
+
+# Crafted headers are refused in one line, never by a crash.
+for header in "{'shape': (1,$(printf '%*s' 30000 '')1), 'descr': '|u1', 'fortran_order': False}" \
+    "{'shape': ($(printf '%*s' 900000 '' | tr ' ' 1), 1), 'descr': '|u1', 'fortran_order': False}" \
+    "{'shape': $(printf '%*s' 4000 '' | tr ' ' '(')1, 1$(printf '%*s' 4000 '' | tr ' ' ')'), 'descr': '|u1', 'fortran_order': False}"; do
+    { printf '\x93NUMPY\x02\x00'; python3 -c "import struct, sys; sys.stdout.buffer.write(struct.pack('<I', $(( ${#header} + 1 ))))"
+      printf '%s\n\x01' "$header"; } >"$work/crafted.npy"
+    expect 2 stabilise "$work/crafted.npy"
+done
+
+# No output over the input, by any name; links and over-long names.
+cp "$work/rows.npy" "$work/in.npy"
+ln "$work/in.npy" "$work/hard.npy"
+for output in "$work/in.npy" "$work/./in.npy" "$work/hard.npy"; do
+    expect 2 stabilise "$work/in.npy" --png "$output"
+    cmp -s "$work/in.npy" "$work/rows.npy" || fail "the input was overwritten through $output"
+done
+ln -s "$work/kept.png" "$work/link.npy"
+expect 1 stabilise "$work/in.npy" --heights "$work/link.npy"
+[ -L "$work/link.npy" ] || fail "a symbolic link was replaced by a plain file"
+long=$(printf '%*s' 250 '' | tr ' ' n).npy
+expect 0 stabilise "$work/in.npy" --heights "$work/$long"
+[ -s "$work/$long" ] || fail "a 254-character name was not written"
+expect 1 stabilise "$work/in.npy" --heights "$work/n$long$long"
+ls -a "$work" | grep -q '\.tmp$' && fail "a temporary file was left"
+
 # --zoom: a folder it did not write, or a file, is refused and left alone;
 # its own folder is replaced; nothing is left beside it.
 mkdir "$work/mine" && echo mine >"$work/mine/notes"

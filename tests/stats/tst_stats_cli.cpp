@@ -91,6 +91,13 @@ private slots:
         QVERIFY(outcome.err.isEmpty());
     }
 
+    void version()
+    {
+        const Outcome outcome = runTool({"--version"}, dir.path());
+        QCOMPARE(outcome.status, 0);
+        QVERIFY(QRegularExpression("^sandpile-stats \\d+\\.\\d+\\.\\d+\n$").match(QString(outcome.out)).hasMatch());
+    }
+
     void badInput_data()
     {
         QTest::addColumn<QStringList>("arguments");

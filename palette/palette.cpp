@@ -11,7 +11,7 @@ using Colours = std::array<Palette::Rgb, 4>;
 const std::vector<std::pair<std::string, Colours>> &table()
 {
     static const std::vector<std::pair<std::string, Colours>> palettes{
-        // The window's black, dark grey, light grey and white (sandpile/colours.h).
+        // The window's: black, dark grey, light grey and white.
         {"window", {{{0, 0, 0}, {128, 128, 128}, {192, 192, 192}, {255, 255, 255}}}},
         {"print", {{{255, 255, 255}, {192, 192, 192}, {96, 96, 96}, {0, 0, 0}}}},
         {"heat", {{{0, 0, 0}, {160, 20, 20}, {240, 120, 0}, {255, 230, 80}}}},
