@@ -140,7 +140,7 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
 {
     constexpr bool up = direction == Direction::Topple;
     const int rows = geometry.height();
-    const int count = std::clamp(team.size(), 1, std::max(1, rows / 64));
+    const int count = std::min(team.size(), bandsFor(rows));
     // Bands of about equal work: the work lies where sites toppled, which
     // is where a pile with the square's symmetries is widest.
     std::vector<std::int64_t> work(std::size_t(rows) + 1, 0);   // before each row
@@ -210,8 +210,7 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
     return pops;
 }
 
-std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queue, std::int64_t &toppled,
-                                               const ThreadTeam &team)
+std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queue, const ThreadTeam &team)
 {
     // need: the grains a toppling of its toppled neighbours that have not
     // burnt would give a site, less its height; a site burns at 0 or less
@@ -240,7 +239,6 @@ std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queu
                 queue.push_back(cell);
             }
         }
-    toppled = 0;
     for (std::int64_t burnt = 0; !queue.empty(); ++burnt) {
         if (burnt % STOP_POLL == 0 && team.abandoned())
             return {};
@@ -258,8 +256,6 @@ std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queu
     }
     std::vector<std::uint32_t> left;
     forEachSite([&](std::uint32_t cell) {
-        if (u[cell] > 0)
-            ++toppled;
         if (need[cell] != BURNT)
             left.push_back(cell);
     });
@@ -283,7 +279,7 @@ LeastAction::Work LeastAction::stabilise(ThreadTeam &team)
         // On one member, so that the caller's thread keeps watching for a stop.
         team.run([&](int member) {
             if (member == 0)
-                left = unburnt(queue, work.toppledSites, team);
+                left = unburnt(queue, team);
         });
         if (left.empty())
             return work;

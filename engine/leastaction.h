@@ -3,6 +3,7 @@
 #include "foldedlattice.h"
 #include "threadteam.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -35,7 +36,6 @@ public:
         std::int64_t topplings = 0;     // stack pops that toppled, each any number of times
         std::int64_t untopplings = 0;   // the same for untoppling
         int burningPasses = 0;          // the last one certified the result
-        std::int64_t toppledSites = 0;  // stored sites with u > 0, which the last pass burnt
     };
 
     // Every height and the odometer 0. Throws std::bad_alloc when the
@@ -43,6 +43,9 @@ public:
     explicit LeastAction(const FoldedLattice &lattice);
 
     const FoldedLattice &lattice() const { return geometry; }
+    // The bands of rows a lattice of `rows` is relaxed in at most: the
+    // threads that can work on it.
+    static int bandsFor(int rows) { return std::max(1, rows / ROWS_A_BAND); }
     // Bytes this holds for a lattice; the burning test adds one per cell.
     static std::size_t bytesFor(const FoldedLattice &lattice);
 
@@ -62,6 +65,7 @@ public:
     Work stabilise(const Stop &stop = {}, int threads = 1);
 
 private:
+    static constexpr int ROWS_A_BAND = 64;   // fewer, and the bands trade more than they relax
     enum class Direction { Topple, Untopple };
     struct Band;
     template <Direction direction>
@@ -69,7 +73,7 @@ private:
     template <Direction direction>
     void relaxBand(Band &band, const ThreadTeam &team);
     // The toppled sites that do not burn: empty when the odometer is least.
-    std::vector<std::uint32_t> unburnt(std::vector<std::uint32_t> &queue, std::int64_t &toppled, const ThreadTeam &team);
+    std::vector<std::uint32_t> unburnt(std::vector<std::uint32_t> &queue, const ThreadTeam &team);
     template <typename Visit>
     void forEachSite(Visit visit) const;
 

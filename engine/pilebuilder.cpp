@@ -52,8 +52,11 @@ struct Upscaled {
 class Ladder
 {
 public:
-    Ladder(const PileBuilder::Settings &settings, int levels)
-        : team(settings.threads, settings.stop), settings(settings), levels(levels)
+    // No more threads than the finest lattice's `rows` have bands for.
+    Ladder(const PileBuilder::Settings &settings, int levels, int rows)
+        : team(std::clamp(settings.threads, 1, LeastAction::bandsFor(rows)), settings.stop)
+        , settings(settings)
+        , levels(levels)
     {
     }
     ThreadTeam team;
@@ -353,7 +356,7 @@ StablePile PileBuilder::centre(std::uint64_t grains, const Settings &settings)
     PileLimits::checkCentre(grains);
     PileLimits::checkMemory(centreBytes(grains, settings.odometer));
     const PotentialKernel kernel;
-    Ladder ladder(settings, levelsOf(grains));
+    Ladder ladder(settings, levelsOf(grains), centreSide(grains));
     double fitted = 0;
     const Solved solved = centreQuadrant(grains, kernel, ladder, fitted);
     const LeastAction &pile = *solved.pile;
@@ -367,6 +370,7 @@ StablePile PileBuilder::centre(std::uint64_t grains, const Settings &settings)
     const int centre = side - 1;
     StablePile stable = StablePile::unfold(pile, solved.work, std::int64_t(grains), centre - reach, centre - reach,
                                            2 * reach + 1, 2 * reach + 1, settings.odometer);
+    stable.threads = ladder.team.size();
     // Lap |x|^2 = 4: the topplings are a quarter of the grains' second moment.
     std::int64_t moment = 0;
     for (int y = 0; y < stable.height; ++y)
@@ -383,7 +387,7 @@ StablePile PileBuilder::identity(int side, const Settings &settings)
 {
     PileLimits::checkIdentity(side);
     PileLimits::checkMemory(identityBytes(side, settings.odometer));
-    Ladder ladder(settings, levelsOfSide(side, BASE_SIDE));
+    Ladder ladder(settings, levelsOfSide(side, BASE_SIDE), (side + 1) / 2);
     const Solved solved = identityQuadrant(side, ladder);
     // The starting pile t, counted on the whole lattice: 4 a site and the
     // edge's extra, sum over the four edges of sum_j j (L + 1 - j).
@@ -391,10 +395,12 @@ StablePile PileBuilder::identity(int side, const Settings &settings)
     const std::int64_t edge = L * (L + 1) * (L + 2) / 6;
     StablePile stable = StablePile::unfold(*solved.pile, solved.work, 4 * L * L + 4 * edge, 0, 0, side, side,
                                            settings.odometer);
+    stable.threads = ladder.team.size();
     // Every site of t toppled, and all burnt: the identity is recurrent.
     if (!stable.recurrent())
         throw std::logic_error("the identity failed its exact check");
-    stable.checks.push_back("recurrent: all " + std::to_string(stable.toppledSites) + " sites burn");
+    stable.checks.push_back(side == 1 ? std::string("recurrent: its one site burns")
+                                      : "recurrent: all " + std::to_string(stable.toppledSites) + " sites burn");
     return stable;
 }
 
@@ -420,7 +426,9 @@ StablePile PileBuilder::stabilise(int width, int height, const std::vector<std::
             stored[std::size_t(y) * std::size_t(lattice.width()) + std::size_t(x)] = at(lattice.wholeX(x), lattice.wholeY(y));
     for (const std::int64_t z : heights)
         grains += z;
-    Ladder ladder(settings, levelsOfSide(std::min(width, height), 2 * BASE_SIDE));
+    Ladder ladder(settings, levelsOfSide(std::min(width, height), 2 * BASE_SIDE), lattice.height());
     const Solved solved = anyPile(lattice, stored, ladder);
-    return StablePile::unfold(*solved.pile, solved.work, grains, 0, 0, width, height, settings.odometer);
+    StablePile stable = StablePile::unfold(*solved.pile, solved.work, grains, 0, 0, width, height, settings.odometer);
+    stable.threads = ladder.team.size();
+    return stable;
 }

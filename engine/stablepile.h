@@ -21,6 +21,7 @@ struct StablePile {
     std::array<std::int64_t, 4> sitesOfHeight{};
     std::int64_t toppledSites = 0;           // all of which burnt: the odometer is least
     int burningPasses = 0;
+    int threads = 1;                         // the stabilisation ran on
     std::vector<std::string> checks;         // the exact checks it passed, one line each
 
     bool recurrent() const { return toppledSites == std::int64_t(width) * height; }

@@ -259,7 +259,7 @@ int main(int argc, char *argv[])
                               [] { return Interrupt::interrupted().load(); }, settings.threads);
         files.commit([] { return Interrupt::interrupted().load(); });
 
-        std::fputs(report(what, pile, estimatedBytes(options, pile), seconds, settings.threads).c_str(), stdout);
+        std::fputs(report(what, pile, estimatedBytes(options, pile), seconds, pile.threads).c_str(), stdout);
         if (const std::string error = CommandLine::flushStdout(); !error.empty())
             return commandLine.fail(CommandLine::EXIT_IO, error);
         return 0;

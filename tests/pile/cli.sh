@@ -73,6 +73,8 @@ for threads in 0x10 +2 " 2" abc 257; do
     expect 2 centre 100 --threads "$threads"
     grep -q "needs a whole number from 1 to 256, not '$threads'" "$work/err" || fail "--threads '$threads': $(cat "$work/err")"
 done
+expect 0 centre 1000 --threads 256
+grep -qx 'time: .* on 1 thread' "$work/out" || fail "a tiny pile reports threads it did not use: $(grep time "$work/out")"
 expect 2 frobnicate 5
 grep -q "unknown command 'frobnicate'" "$work/err" || fail "an unknown command: $(cat "$work/err")"
 for power in 2^64 2^33 2^0033 99999999999999999999; do
