@@ -44,11 +44,12 @@ int main(int argc, char **argv)
     const std::string job = argv[1];
     const std::uint64_t size = parseCount(argv[2]);
     PileBuilder::Settings settings;
-    settings.threads = argc > 4 && std::strcmp(argv[3], "--threads") == 0
-                           ? std::atoi(argv[4])
-                           : int(std::max(1u, std::thread::hardware_concurrency()));
+    settings.threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    for (int at = 3; at + 1 < argc; ++at)
+        if (std::strcmp(argv[at], "--threads") == 0)
+            settings.threads = std::atoi(argv[at + 1]);
     settings.report = printRow;
-    std::printf("%s %s on %d threads\n", job.c_str(), argv[2], settings.threads);
+    std::printf("%s %s on at most %d threads\n", job.c_str(), argv[2], settings.threads);
     std::printf("%-15s %13s %12s %6s  %-26s  %-26s  %7s %8s\n", "stored sites", "topple pops", "untopple pops",
                 "passes", "plain guess: above below mean", "laid guess: above below mean", "scale", "seconds");
     const auto start = std::chrono::steady_clock::now();
@@ -57,7 +58,7 @@ int main(int argc, char **argv)
         pile = PileBuilder::centre(size, settings);
     } else if (job == "identity") {
         pile = PileBuilder::identity(int(size), settings);
-    } else {
+    } else if (job == "six" || job == "random") {
         const int side = int(size);
         std::vector<std::int64_t> heights(std::size_t(side) * std::size_t(side), 6);
         if (job == "random") {
@@ -66,6 +67,9 @@ int main(int argc, char **argv)
                 z = std::int64_t(random() % 8);
         }
         pile = PileBuilder::stabilise(side, side, heights, settings);
+    } else {
+        std::fprintf(stderr, "%s: no job named %s\n", argv[0], job.c_str());
+        return 2;
     }
     std::printf("total %.2f s, %lld topplings\n",
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),

@@ -9,7 +9,7 @@ namespace {
 // An edge cell's height: no number of grains given to it or taken from it
 // brings it to 0 (piles hold fewer than 2^61 grains).
 constexpr std::int64_t EDGE_HEIGHT = std::numeric_limits<std::int64_t>::min() / 2;
-constexpr std::int64_t STOP_POLL = 1 << 12;   // stack pops between looks at the team's stop flag
+constexpr std::int64_t POPS_BETWEEN_POLLS = 1 << 12;   // between looks at whether the team abandoned the task
 // Burning passes after which an unburnt set is untoppled more than once.
 constexpr int DEEP_PASSES = 4;
 
@@ -130,7 +130,7 @@ void LeastAction::relaxBand(Band &band, const ThreadTeam &team)
                     receive(to, grains * given);
             });
         }
-        if (++band.pops % STOP_POLL == 0 && team.abandoned())
+        if (++band.pops % POPS_BETWEEN_POLLS == 0 && team.abandoned())
             return;
     }
 }
@@ -141,8 +141,8 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
     constexpr bool up = direction == Direction::Topple;
     const int rows = geometry.height();
     const int count = std::min(team.size(), bandsFor(rows));
-    // Bands of about equal work: the work lies where sites toppled, which
-    // is where a pile with the square's symmetries is widest.
+    // Bands of about equal work: the work lies where sites toppled (for a
+    // pile folded onto its mirror lines, where it is widest).
     std::vector<std::int64_t> work(std::size_t(rows) + 1, 0);   // before each row
     for (int y = 0; y < rows; ++y) {
         const std::int64_t *row = u.get() + geometry.index(0, y);
@@ -240,7 +240,7 @@ std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queu
             }
         }
     for (std::int64_t burnt = 0; !queue.empty(); ++burnt) {
-        if (burnt % STOP_POLL == 0 && team.abandoned())
+        if (burnt % POPS_BETWEEN_POLLS == 0 && team.abandoned())
             return {};
         const std::uint32_t cell = queue.back();
         queue.pop_back();
@@ -279,7 +279,7 @@ LeastAction::Work LeastAction::stabilise(ThreadTeam &team)
         // On one member, so that the caller's thread keeps watching for a stop.
         team.run([&](int member) {
             if (member == 0)
-                left = unburnt(queue, team);
+                left = unburnt(queue, team);   // empty if abandoned, when run() throws
         });
         if (left.empty())
             return work;

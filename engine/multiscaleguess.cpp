@@ -55,12 +55,14 @@ std::vector<MultiscaleGuess::Span> MultiscaleGuess::spans(const Axis &fine, cons
     return result;
 }
 
-MultiscaleGuess::MultiscaleGuess(const Field &field, const FoldedLattice &fine, double scale, double amplitude)
+MultiscaleGuess::MultiscaleGuess(const Field &field, const FoldedLattice &fine, double scaleX, double scaleY,
+                                 double amplitude)
     : field(field)
-    , shrink(scale)
+    , shrinkX(scaleX)
+    , shrinkY(scaleY)
     , amplitude(amplitude)
-    , alongX(spans(Axis::x(fine), Axis::x(field.lattice()), scale))
-    , alongY(spans(Axis::y(fine), Axis::y(field.lattice()), scale))
+    , alongX(spans(Axis::x(fine), Axis::x(field.lattice()), scaleX))
+    , alongY(spans(Axis::y(fine), Axis::y(field.lattice()), scaleY))
 {
 }
 

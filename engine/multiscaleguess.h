@@ -26,7 +26,7 @@ public:
     class Field
     {
     public:
-        Field(const FoldedLattice &lattice);
+        explicit Field(const FoldedLattice &lattice);
         const FoldedLattice &lattice() const { return coarse; }
         // x and y from -1 to the side: the ring included.
         double &at(int x, int y) { return values[index(x, y)]; }
@@ -39,11 +39,14 @@ public:
     };
 
     // How the fine lattice's stored sites read a coarse field: each site's
-    // place relative to the centre shrunk `scale` times, and the field there
-    // times `amplitude`.
-    MultiscaleGuess(const Field &field, const FoldedLattice &fine, double scale, double amplitude);
+    // place relative to the centre shrunk `scaleX` and `scaleY` times along
+    // the two axes, and the field there times `amplitude`.
+    // The field is held by reference: it outlives the guess.
+    MultiscaleGuess(const Field &field, const FoldedLattice &fine, double scaleX, double scaleY, double amplitude);
+    MultiscaleGuess(Field &&, const FoldedLattice &, double, double, double) = delete;
 
-    double scale() const { return shrink; }
+    double scaleX() const { return shrinkX; }
+    double scaleY() const { return shrinkY; }
     // The upscaled field at a fine stored site; false beyond the field.
     bool value(int x, int y, double &smooth) const;
 
@@ -75,6 +78,6 @@ private:
     double interpolate(const Span &x, const Span &y) const;
 
     const Field &field;
-    double shrink, amplitude;
+    double shrinkX, shrinkY, amplitude;
     std::vector<Span> alongX, alongY;
 };

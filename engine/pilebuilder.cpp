@@ -16,15 +16,20 @@ namespace {
 // Below these the piles topple from nothing, in no time.
 constexpr std::uint64_t BASE_GRAINS = 1 << 12;
 constexpr int BASE_SIDE = 32;
-// How the identity's and any pile's guesses overshoot the least odometer
+// How the identity's guesses overshoot the least odometer
 // from one resolution to the next (measured): the excess grows about 1.5
 // times, unsteadily, up to about L^2 / 3000, so their margin has a floor.
 constexpr double MARGIN_GROWTH = 1.5;
 constexpr double MARGIN_FLOOR = 1.0 / 20000;
+// Any pile's guess may lie low (a random pile's) or high (an all-k pile's,
+// whose excess grows two to three times a resolution): its margin is only
+// where the last resolution's overshot, grown.
+constexpr double ANY_MARGIN_GROWTH = 3;
 // The centre pile's scale from n / 4 grains to n is a little below 2 (its
-// rim is a few sites wide at every size), and nearer 2 the more grains: the
-// scale that fitted best one resolution down lays a guess a little low,
-// which costs far less than one a little high (measured).
+// rim is a few sites wide at every size): it is fitted at each resolution,
+// by bisection on every FIT_SAMPLING-th row and column.
+constexpr int FIT_STEPS = 20;
+constexpr int FIT_SAMPLING = 4;
 
 // The stored sites from the centre that n grains need: the pile's radius is
 // about sqrt(n / (2.1 pi)), its mean height about 2.1. A quadrant too small
@@ -63,36 +68,41 @@ public:
 
     Solved solve(std::unique_ptr<LeastAction> pile)
     {
-        return finish(std::move(pile), nullptr, nullptr);
+        return finish(std::move(pile), nullptr, nullptr, std::chrono::steady_clock::now());
     }
     // The guess laid, lowered where a guess was laid before by what the
-    // last resolution's overshot, grown `growth` times, and at least
-    // `floor`; solved. `plain` is the guess before its correction, for the
+    // last resolution's overshot, grown `growth` times, and by at least
+    // `least`; solved. `plain` is the guess before its correction, for the
     // report.
-    Solved solve(std::unique_ptr<LeastAction> pile, const Upscaled &guess, const Upscaled &plain, double floor,
+    Solved solve(std::unique_ptr<LeastAction> pile, const Upscaled &guess, const Upscaled &plain, double least,
                  double growth)
     {
+        const auto start = std::chrono::steady_clock::now();
         const std::optional<MultiscaleGuess> excess
             = lastExcess ? std::optional<MultiscaleGuess>(std::in_place, *lastExcess, pile->lattice(),
-                                                          guess.field.scale(), growth)
+                                                          guess.field.scaleX(), guess.field.scaleY(), growth)
                          : std::nullopt;
+        // With a margin, one toppling more for the rounding of the excess.
+        const double rounding = growth > 0 ? 1 : 0;
         const Upscaled lowered{guess.field, [&](int x, int y, double smooth) {
                                    double over = 0;
                                    if (!(excess && excess->value(x, y, over)))
                                        over = 0;
-                                   return guess.guess(x, y, smooth) - std::max(floor, over) - (growth > 0 ? 1 : 0);
+                                   return guess.guess(x, y, smooth) - std::max(least, over) - rounding;
                                }};
         guess.field.lay(*pile, team, lowered.guess);
-        Solved solved = finish(std::move(pile), &lowered, &plain);
-        if (growth > 0)
+        Solved solved = finish(std::move(pile), &lowered, &plain, start);
+        // Only a finer resolution reads the excess; the finest drops it.
+        lastExcess.reset();
+        if (growth > 0 && finished < levels)
             lastExcess = overshoot(*solved.pile, guess);
         return solved;
     }
 
 private:
-    Solved finish(std::unique_ptr<LeastAction> pile, const Upscaled *laid, const Upscaled *plain)
+    Solved finish(std::unique_ptr<LeastAction> pile, const Upscaled *laid, const Upscaled *plain,
+                  std::chrono::steady_clock::time_point start)
     {
-        const auto start = std::chrono::steady_clock::now();
         pile->applyOdometer();
         const LeastAction::Work work = pile->stabilise(team);
         if (settings.report) {
@@ -102,7 +112,7 @@ private:
             resolution.work = work;
             resolution.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             if (laid) {
-                resolution.scale = laid->field.scale();
+                resolution.scale = std::sqrt(laid->field.scaleX() * laid->field.scaleY());
                 resolution.plainError = plain->field.error(*pile, plain->guess);
                 resolution.laidError = laid->field.error(*pile, laid->guess);
             }
@@ -137,13 +147,14 @@ private:
 // n grains on the origin: the odometer is n a / 4 (a the potential kernel)
 // plus a smooth part, which scales as 4 u(x / lambda) from n / 4 grains, lambda
 // a little below 2. `fitted` carries the scale that would have fitted best
-// from the resolution below to this one, for the one above.
-Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Ladder &ladder, double &fitted)
+// from the resolution below to this one, for the one above, if any.
+Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Ladder &ladder, double &fitted,
+                      bool finest)
 {
     std::unique_ptr<MultiscaleGuess::Field> coarse;
     if (grains >= BASE_GRAINS) {
         const std::uint64_t quarter = grains / 4;
-        const Solved solved = centreQuadrant(quarter, kernel, ladder, fitted);
+        const Solved solved = centreQuadrant(quarter, kernel, ladder, fitted, false);
         const LeastAction &pile = *solved.pile;
         coarse = std::make_unique<MultiscaleGuess::Field>(pile.lattice());
         const int side = pile.lattice().width();
@@ -155,6 +166,8 @@ Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Ladde
                                        + double(quarter) / 4 * kernel(x, y);
         });
     }
+    // The scale grows towards 2 with the grains: the last one fitted lays
+    // a guess a little low, which costs far less than one a little high.
     const double scale = fitted > 0 ? fitted : 2;
     for (int side = centreSide(grains);; side += side / 8 + 1) {
         auto pile = std::make_unique<LeastAction>(FoldedLattice(side, side, Fold::ThroughSites, Fold::ThroughSites));
@@ -167,16 +180,16 @@ Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Ladde
                 const double shrunk = double(grains / 4) * std::log(lambda) * 2 / std::numbers::pi;
                 return [&, shrunk](int x, int y, double smooth) { return smooth + shrunk - double(grains) / 4 * kernel(x, y); };
             };
-            const MultiscaleGuess upscaled(*coarse, pile->lattice(), scale, 4);
-            const MultiscaleGuess plainly(*coarse, pile->lattice(), 2, 4);
+            const MultiscaleGuess upscaled(*coarse, pile->lattice(), scale, scale, 4);
+            const MultiscaleGuess plainly(*coarse, pile->lattice(), 2, 2, 4);
             solved = ladder.solve(std::move(pile), {upscaled, guessAt(scale)}, {plainly, guessAt(2)}, 0, 0);
             // The scale that fits best: the mean error is 0 there, and falls
             // as the scale grows. Sampled, so that it costs little.
             double low = 1.8, high = 2.1;
-            for (int step = 0; step < 24; ++step) {
+            for (int step = 0; step < FIT_STEPS && !finest; ++step) {
                 const double middle = (low + high) / 2;
-                const MultiscaleGuess trial(*coarse, solved.pile->lattice(), middle, 4);
-                (trial.meanError(*solved.pile, guessAt(middle), 4) > 0 ? low : high) = middle;
+                const MultiscaleGuess trial(*coarse, solved.pile->lattice(), middle, middle, 4);
+                (trial.meanError(*solved.pile, guessAt(middle), FIT_SAMPLING) > 0 ? low : high) = middle;
             }
             fitted = low;
         } else {
@@ -223,7 +236,7 @@ Solved identityQuadrant(int L, Ladder &ladder)
     if (!coarse)
         return ladder.solve(std::move(pile));
     const double scale = double(L + 1) / (coarseL + 1);
-    const MultiscaleGuess upscaled(*coarse, lattice, scale, scale * scale);
+    const MultiscaleGuess upscaled(*coarse, lattice, scale, scale, scale * scale);
     const Upscaled guess{upscaled, [&](int x, int y, double smooth) {
                              const double parabolas = double(w(lattice, L, x, y));
                              return std::min(parabolas, parabolas + smooth);
@@ -287,10 +300,9 @@ Solved anyPile(const FoldedLattice &lattice, const std::vector<std::int64_t> &he
     }
     const double scaleX = double(lattice.wholeWidth() + 1) / (coarse->lattice().wholeWidth() + 1);
     const double scaleY = double(lattice.wholeHeight() + 1) / (coarse->lattice().wholeHeight() + 1);
-    const MultiscaleGuess upscaled(*coarse, lattice, std::sqrt(scaleX * scaleY), scaleX * scaleY);
+    const MultiscaleGuess upscaled(*coarse, lattice, scaleX, scaleY, scaleX * scaleY);
     const Upscaled guess{upscaled, [](int, int, double smooth) { return smooth; }};
-    return ladder.solve(std::move(pile), guess, guess, MARGIN_FLOOR * double(lattice.wholeWidth()) * lattice.wholeHeight(),
-                        MARGIN_GROWTH);
+    return ladder.solve(std::move(pile), guess, guess, 0, ANY_MARGIN_GROWTH);
 }
 
 // How a pile folds along an axis: onto its mirror line where it has one.
@@ -307,12 +319,21 @@ int levelsOf(std::uint64_t grains)
     return levels;
 }
 
-int levelsOfSide(int side, int base)
+int levelsOfSide(int side)
 {
     int levels = 1;
-    for (; side >= base; side = (side + 1) / 2)
+    for (; side >= BASE_SIDE; side /= 2)
         ++levels;
     return levels;
+}
+
+// As anyPile() recurses: on the coarse lattice of the block means.
+int levelsOfPile(const FoldedLattice &lattice)
+{
+    if (std::min(lattice.wholeWidth(), lattice.wholeHeight()) < 2 * BASE_SIDE)
+        return 1;
+    const Blocks columns = Blocks::of(lattice.width(), lattice.foldX()), rows = Blocks::of(lattice.height(), lattice.foldY());
+    return 1 + levelsOfPile(FoldedLattice(columns.stored, rows.stored, lattice.foldX(), lattice.foldY()));
 }
 
 // The bytes a stabilisation on `lattice` needs, with its result on `whole` sites.
@@ -358,7 +379,7 @@ StablePile PileBuilder::centre(std::uint64_t grains, const Settings &settings)
     const PotentialKernel kernel;
     Ladder ladder(settings, levelsOf(grains), centreSide(grains));
     double fitted = 0;
-    const Solved solved = centreQuadrant(grains, kernel, ladder, fitted);
+    const Solved solved = centreQuadrant(grains, kernel, ladder, fitted, true);
     const LeastAction &pile = *solved.pile;
     // The smallest centred square that holds every grain.
     const int side = pile.lattice().width();
@@ -387,7 +408,7 @@ StablePile PileBuilder::identity(int side, const Settings &settings)
 {
     PileLimits::checkIdentity(side);
     PileLimits::checkMemory(identityBytes(side, settings.odometer));
-    Ladder ladder(settings, levelsOfSide(side, BASE_SIDE), (side + 1) / 2);
+    Ladder ladder(settings, levelsOfSide(side), (side + 1) / 2);
     const Solved solved = identityQuadrant(side, ladder);
     // The starting pile t, counted on the whole lattice: 4 a site and the
     // edge's extra, sum over the four edges of sum_j j (L + 1 - j).
@@ -426,7 +447,7 @@ StablePile PileBuilder::stabilise(int width, int height, const std::vector<std::
             stored[std::size_t(y) * std::size_t(lattice.width()) + std::size_t(x)] = at(lattice.wholeX(x), lattice.wholeY(y));
     for (const std::int64_t z : heights)
         grains += z;
-    Ladder ladder(settings, levelsOfSide(std::min(width, height), 2 * BASE_SIDE), lattice.height());
+    Ladder ladder(settings, levelsOfPile(lattice), lattice.height());
     const Solved solved = anyPile(lattice, stored, ladder);
     StablePile stable = StablePile::unfold(*solved.pile, solved.work, grains, 0, 0, width, height, settings.odometer);
     stable.threads = ladder.team.size();

@@ -16,10 +16,11 @@
 // - the identity of the L x L pile's group with open edges;
 // - any pile of heights at least 0.
 // The first two have the square's eight symmetries, so only a quadrant is
-// stored, and their odometers are guessed from the same pile at half the
-// resolution (n / 4 grains, side L / 2), upscaled with the singular part
-// taken out, so that little is left to topple. Every result is certified
-// by the burning test whatever the guess.
+// stored, and so has any pile with mirror lines the part they cut off.
+// Each odometer is guessed from the same pile at half the resolution (n / 4
+// grains, side L / 2, the 2 x 2 block means), upscaled with the singular
+// part taken out, so that little is left to topple. Every result is
+// certified by the burning test whatever the guess.
 class PileBuilder
 {
 public:

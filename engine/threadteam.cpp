@@ -86,22 +86,37 @@ void ThreadTeam::run(const std::function<void(int member)> &body)
     error = nullptr;
     ++generation;
     wake.notify_all();
-    while (!finished.wait_for(lock, STOP_POLL, [&] { return running == 0; })) {
-        if (stopped || !stop)
-            continue;
-        lock.unlock();
-        const bool stopNow = stop();
-        lock.lock();
-        if (stopNow) {
-            stopped = true;
-            abandon = true;
-        }
-    }
+    if (std::chrono::steady_clock::now() - lastAsked >= STOP_POLL)
+        askStop(lock);
+    while (!finished.wait_for(lock, STOP_POLL, [&] { return running == 0; }))
+        askStop(lock);
     task = nullptr;
     if (error)
         std::rethrow_exception(error);
     if (stopped)
         throw Stopped();
+}
+
+void ThreadTeam::askStop(std::unique_lock<std::mutex> &lock)
+{
+    if (stopped || !stop)
+        return;
+    lastAsked = std::chrono::steady_clock::now();
+    lock.unlock();
+    bool stopNow = false;
+    std::exception_ptr thrown;
+    try {
+        stopNow = stop();
+    } catch (...) {
+        thrown = std::current_exception();
+    }
+    lock.lock();
+    if (thrown && !error)
+        error = thrown;
+    if (stopNow || thrown) {
+        stopped = stopNow;
+        abandon = true;
+    }
 }
 
 void ThreadTeam::forEachBlock(std::int64_t count, const std::function<void(std::int64_t, std::int64_t)> &body)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -12,12 +13,14 @@
 
 // The threads a big stabilisation runs on, started once and given one task
 // after another. Every task runs on all members at once; the caller's
-// thread meanwhile polls the stop function, so that a stop is seen within
-// a poll interval wherever the work lies, and is the only thread that calls
-// it (a front-end's stop may need its own thread, as Python's does).
+// thread asks the stop function as each task starts and every poll interval
+// while it runs, so that a stop is seen wherever the work lies, and is the
+// only thread that asks it (a front-end's stop may need its own thread, as
+// Python's does). Tasks poll abandoned() to end early.
 //
-// A member's exception (std::bad_alloc included) ends the task on every
-// member and is rethrown on the caller's thread.
+// A member's exception (std::bad_alloc included), or the stop function's,
+// abandons the task and is rethrown on the caller's thread once every
+// member has returned.
 class ThreadTeam
 {
 public:
@@ -52,6 +55,8 @@ public:
 private:
     void serve(int member);
     void joinAll();
+    // Asks the stop function, with the lock held on entry and exit.
+    void askStop(std::unique_lock<std::mutex> &lock);
 
     std::vector<std::thread> threads;
     Stop stop;
@@ -64,4 +69,5 @@ private:
     std::atomic<bool> abandon{false};
     bool stopped = false;
     std::exception_ptr error;
+    std::chrono::steady_clock::time_point lastAsked;   // the stop function, across tasks
 };

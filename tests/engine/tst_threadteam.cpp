@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <algorithm>
+
 #include <mutex>
 #include <new>
 #include <set>
