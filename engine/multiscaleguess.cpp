@@ -116,19 +116,3 @@ MultiscaleGuess::Error MultiscaleGuess::error(const LeastAction &solved,
     error.mean /= double(std::max<std::int64_t>(toppled, 1));
     return error;
 }
-
-double MultiscaleGuess::meanError(const LeastAction &solved, const std::function<double(int, int, double)> &guess,
-                                  int step) const
-{
-    double sum = 0;
-    std::int64_t toppled = 0;
-    for (int y = 0; y < solved.lattice().height(); y += step)
-        for (int x = 0; x < solved.lattice().width(); x += step) {
-            double smooth = 0;
-            if (solved.odometer(x, y) > 0 && value(x, y, smooth)) {
-                sum += double(solved.odometer(x, y)) - guess(x, y, smooth);
-                ++toppled;
-            }
-        }
-    return toppled ? sum / double(toppled) : 0;
-}

@@ -14,10 +14,10 @@
 // point source's kernel, the identity's parabolas) are taken out before and
 // put back after by the caller, who knows them.
 //
-// Stabilisation costs about a toppling a site for each toppling the guess
-// is too low, and a burning pass for each sqrt(2 d) it is too high by d; the
-// scale is what decides most of the error, so the centre pile's is fitted
-// at each resolution and carried on to the next.
+// Stabilisation costs about a stack pop a site for each toppling the guess
+// is too low, and a burning pass for each sqrt(2 d) it is too high by d. The
+// scale is what decides most of the error: between two lattices with sinks,
+// the ratio of their sides between the sinks.
 class MultiscaleGuess
 {
 public:
@@ -60,9 +60,6 @@ public:
         double above = 0, below = 0, mean = 0;
     };
     Error error(const LeastAction &solved, const std::function<double(int x, int y, double smooth)> &guess) const;
-    // The mean of u - guess over the toppled sites, on every `step`th row and column.
-    double meanError(const LeastAction &solved, const std::function<double(int x, int y, double smooth)> &guess,
-                     int step) const;
 
 private:
     // Where a fine site's coordinate falls on the coarse field: between the

@@ -25,11 +25,10 @@ constexpr double MARGIN_FLOOR = 1.0 / 20000;
 // whose excess grows two to three times a resolution): its margin is only
 // where the last resolution's overshot, grown.
 constexpr double ANY_MARGIN_GROWTH = 3;
-// The centre pile's scale from n / 4 grains to n is a little below 2 (its
-// rim is a few sites wide at every size): it is fitted at each resolution,
-// by bisection on every FIT_SAMPLING-th row and column.
-constexpr int FIT_STEPS = 20;
-constexpr int FIT_SAMPLING = 4;
+// The centre pile's guess is too high by a smooth bump that grows three to
+// fourfold from one resolution to the next (measured): its margin is what
+// the last resolution's overshot, grown fourfold.
+constexpr double CENTRE_MARGIN_GROWTH = 4;
 
 // The stored sites from the centre that n grains need: the pile's radius is
 // about sqrt(n / (2.1 pi)), its mean height about 2.1. A quadrant too small
@@ -145,16 +144,13 @@ private:
 };
 
 // n grains on the origin: the odometer is n a / 4 (a the potential kernel)
-// plus a smooth part, which scales as 4 u(x / lambda) from n / 4 grains, lambda
-// a little below 2. `fitted` carries the scale that would have fitted best
-// from the resolution below to this one, for the one above, if any.
-Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Ladder &ladder, double &fitted,
-                      bool finest)
+// plus a smooth part, which scales as 4 u(x / 2) from n / 4 grains.
+Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Ladder &ladder)
 {
     std::unique_ptr<MultiscaleGuess::Field> coarse;
     if (grains >= BASE_GRAINS) {
         const std::uint64_t quarter = grains / 4;
-        const Solved solved = centreQuadrant(quarter, kernel, ladder, fitted, false);
+        const Solved solved = centreQuadrant(quarter, kernel, ladder);
         const LeastAction &pile = *solved.pile;
         coarse = std::make_unique<MultiscaleGuess::Field>(pile.lattice());
         const int side = pile.lattice().width();
@@ -166,32 +162,18 @@ Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Ladde
                                        + double(quarter) / 4 * kernel(x, y);
         });
     }
-    // The scale grows towards 2 with the grains: the last one fitted lays
-    // a guess a little low, which costs far less than one a little high.
-    const double scale = fitted > 0 ? fitted : 2;
     for (int side = centreSide(grains);; side += side / 8 + 1) {
         auto pile = std::make_unique<LeastAction>(FoldedLattice(side, side, Fold::ThroughSites, Fold::ThroughSites));
         pile->height(0, 0) = std::int64_t(grains);
         Solved solved;
         if (coarse) {
-            // a grows as (2/pi) ln r: shrinking r `scale` times lowers n a / 4
-            // by n ln(scale) / (2 pi).
-            const auto guessAt = [&](double lambda) {
-                const double shrunk = double(grains / 4) * std::log(lambda) * 2 / std::numbers::pi;
-                return [&, shrunk](int x, int y, double smooth) { return smooth + shrunk - double(grains) / 4 * kernel(x, y); };
-            };
-            const MultiscaleGuess upscaled(*coarse, pile->lattice(), scale, scale, 4);
-            const MultiscaleGuess plainly(*coarse, pile->lattice(), 2, 2, 4);
-            solved = ladder.solve(std::move(pile), {upscaled, guessAt(scale)}, {plainly, guessAt(2)}, 0, 0);
-            // The scale that fits best: the mean error is 0 there, and falls
-            // as the scale grows. Sampled, so that it costs little.
-            double low = 1.8, high = 2.1;
-            for (int step = 0; step < FIT_STEPS && !finest; ++step) {
-                const double middle = (low + high) / 2;
-                const MultiscaleGuess trial(*coarse, solved.pile->lattice(), middle, middle, 4);
-                (trial.meanError(*solved.pile, guessAt(middle), FIT_SAMPLING) > 0 ? low : high) = middle;
-            }
-            fitted = low;
+            // a grows as (2/pi) ln r: halving r lowers n a / 4 by n ln 2 / (2 pi).
+            const double halving = double(grains / 4) * std::numbers::ln2 * 2 / std::numbers::pi;
+            const MultiscaleGuess upscaled(*coarse, pile->lattice(), 2, 2, 4);
+            const Upscaled guess{upscaled, [&](int x, int y, double smooth) {
+                                     return smooth + halving - double(grains) / 4 * kernel(x, y);
+                                 }};
+            solved = ladder.solve(std::move(pile), guess, guess, 0, CENTRE_MARGIN_GROWTH);
         } else {
             solved = ladder.solve(std::move(pile));
         }
@@ -378,8 +360,7 @@ StablePile PileBuilder::centre(std::uint64_t grains, const Settings &settings)
     PileLimits::checkMemory(centreBytes(grains, settings.odometer));
     const PotentialKernel kernel;
     Ladder ladder(settings, levelsOf(grains), centreSide(grains));
-    double fitted = 0;
-    const Solved solved = centreQuadrant(grains, kernel, ladder, fitted, true);
+    const Solved solved = centreQuadrant(grains, kernel, ladder);
     const LeastAction &pile = *solved.pile;
     // The smallest centred square that holds every grain.
     const int side = pile.lattice().width();
