@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <limits>
-#include <barrier>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -82,12 +83,17 @@ static bool unstable(std::int64_t height)
 // A stretch of whole rows, relaxed by one thread. Its stack holds its sites
 // that are unstable or were when pushed: a site is pushed when it becomes
 // unstable, so it is on a stack at most once. Grains it gives to another
-// band's rows wait in its outbox.
+// band's rows wait in its outbox, then are posted to that band's inbox.
 struct alignas(64) LeastAction::Band {   // a cache line of its own: no false sharing
+    using Grains = std::vector<std::pair<std::uint32_t, std::int64_t>>;
     std::uint32_t first = 0, end = 0;   // its cells
     std::vector<std::uint32_t> stack;
-    std::vector<std::pair<std::uint32_t, std::int64_t>> outbox;
+    Grains outbox;
     std::int64_t pops = 0;
+    // Guarded by `posting`: the grains other bands gave it, in `batches` posts.
+    std::mutex posting;
+    Grains inbox;
+    std::int64_t batches = 0;
 };
 
 template <LeastAction::Direction direction>
@@ -140,15 +146,17 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
 {
     constexpr bool up = direction == Direction::Topple;
     const int rows = geometry.height();
-    const int count = std::min(team.size(), bandsFor(rows));
+    const int count = std::min(team.size() * BANDS_A_MEMBER, bandsFor(rows));
     // Bands of about equal work: the work lies where sites toppled (for a
-    // pile folded onto its mirror lines, where it is widest).
+    // pile folded onto its mirror lines, where it is widest). Each member
+    // takes every size()-th band, so that work that varies smoothly over the
+    // rows is shared evenly.
     std::vector<std::int64_t> work(std::size_t(rows) + 1, 0);   // before each row
     for (int y = 0; y < rows; ++y) {
         const std::int64_t *row = u.get() + geometry.index(0, y);
         work[y + 1] = work[y] + 1 + std::count_if(row, row + geometry.width(), [](std::int64_t t) { return t > 0; });
     }
-    std::vector<Band> bands(count);
+    const std::unique_ptr<Band[]> bands(new Band[count]);
     for (int b = 0; b < count; ++b) {
         const auto rowWith = [&](int share) {
             return int(std::lower_bound(work.begin(), work.end(), work.back() * share / count) - work.begin());
@@ -161,52 +169,64 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
             for (std::uint32_t cell = geometry.index(0, y), end = cell + std::uint32_t(geometry.width()); cell < end; ++cell)
                 if (unstable<up>(s[cell]))
                     band.stack.push_back(cell);
+        band.batches = 1;   // its first relaxation
     }
     const auto bandOf = [&](std::uint32_t cell) -> Band & {
-        return *std::find_if(bands.begin(), bands.end(), [&](const Band &band) { return cell < band.end; });
+        return *std::upper_bound(bands.get(), bands.get() + count, cell, [](std::uint32_t c, const Band &band) { return c < band.end; });
     };
-    // The bands relax side by side until each is stable; then, while the
-    // others wait, the grains they gave each other arrive, and the bands
-    // they unsettled relax again. The stable pile does not depend on the
-    // order of topplings.
-    bool settled = false;
-    const auto exchange = [&]() noexcept {
-        if (team.abandoned()) {
-            settled = true;
-            return;
-        }
+    // The bands relax side by side, each on its owner's thread, and post the
+    // grains they give each other as they go; a band relaxes again when some
+    // arrive. The stable pile does not depend on the order of topplings.
+    // `unsettled` counts the posts not yet relaxed: a band adds its own
+    // before it takes away those it relaxed, so it reaches 0 only when every
+    // band is stable and nothing is on its way.
+    std::atomic<std::int64_t> unsettled{count};
+    team.run([&](int member) {
         try {
-            for (Band &from : bands) {
-                for (const auto &[cell, grains] : from.outbox) {
-                    const std::int64_t before = s[cell];
-                    s[cell] = before + grains;
-                    if (!unstable<up>(before) && unstable<up>(s[cell]))
-                        bandOf(cell).stack.push_back(cell);
+            while (unsettled.load(std::memory_order_acquire) > 0 && !team.abandoned()) {
+                bool relaxed = false;
+                for (int b = member; b < count; b += team.size()) {
+                    Band &band = bands[b];
+                    std::int64_t batches = 0;
+                    Band::Grains arrived;
+                    {
+                        const std::lock_guard<std::mutex> lock(band.posting);
+                        std::swap(batches, band.batches);
+                        arrived.swap(band.inbox);
+                    }
+                    if (batches == 0)
+                        continue;
+                    relaxed = true;
+                    for (const auto &[cell, grains] : arrived) {
+                        const std::int64_t before = s[cell];
+                        s[cell] = before + grains;
+                        if (!unstable<up>(before) && unstable<up>(s[cell]))
+                            band.stack.push_back(cell);
+                    }
+                    relaxBand<direction>(band, team);
+                    std::sort(band.outbox.begin(), band.outbox.end());
+                    for (auto from = band.outbox.begin(); from != band.outbox.end();) {
+                        Band &to = bandOf(from->first);
+                        const auto past = std::find_if(from, band.outbox.end(), [&](const auto &grains) { return grains.first >= to.end; });
+                        unsettled.fetch_add(1, std::memory_order_relaxed);
+                        const std::lock_guard<std::mutex> lock(to.posting);
+                        to.inbox.insert(to.inbox.end(), from, past);
+                        ++to.batches;
+                        from = past;
+                    }
+                    band.outbox.clear();
+                    unsettled.fetch_sub(batches, std::memory_order_release);
                 }
-                from.outbox.clear();
+                if (!relaxed)
+                    std::this_thread::yield();
             }
-            settled = std::all_of(bands.begin(), bands.end(), [](const Band &band) { return band.stack.empty(); });
         } catch (...) {
             team.fail(std::current_exception());
-            settled = true;
-        }
-    };
-    std::barrier rounds(team.size(), exchange);
-    team.run([&](int member) {
-        while (!settled) {
-            if (member < count) {
-                try {
-                    relaxBand<direction>(bands[member], team);
-                } catch (...) {
-                    team.fail(std::current_exception());
-                }
-            }
-            rounds.arrive_and_wait();   // every member, every round: none leaves while others wait
         }
     });
     std::int64_t pops = 0;
-    for (const Band &band : bands)
-        pops += band.pops;
+    for (int b = 0; b < count; ++b)
+        pops += bands[b].pops;
     return pops;
 }
 

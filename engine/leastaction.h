@@ -66,6 +66,7 @@ public:
 
 private:
     static constexpr int ROWS_A_BAND = 64;   // fewer, and the bands trade more than they relax
+    static constexpr int BANDS_A_MEMBER = 4;  // enough to share smoothly varying work evenly
     enum class Direction { Topple, Untopple };
     struct Band;
     template <Direction direction>
