@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <numeric>
 #include <mutex>
 #include <thread>
 
@@ -151,24 +152,24 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
     // pile folded onto its mirror lines, where it is widest). Each member
     // takes every size()-th band, so that work that varies smoothly over the
     // rows is shared evenly.
-    std::vector<std::int64_t> work(std::size_t(rows) + 1, 0);   // before each row
-    for (int y = 0; y < rows; ++y) {
-        const std::int64_t *row = u.get() + geometry.index(0, y);
-        work[y + 1] = work[y] + 1 + std::count_if(row, row + geometry.width(), [](std::int64_t t) { return t > 0; });
-    }
+    std::vector<std::int64_t> work(std::size_t(rows) + 1, 0);   // before each row, once summed
+    team.forEachBlock(rows, [&](std::int64_t low, std::int64_t high) {
+        for (std::int64_t y = low; y < high && !team.abandoned(); ++y) {
+            const std::int64_t *row = u.get() + geometry.index(0, int(y));
+            work[y + 1] = 1 + std::count_if(row, row + geometry.width(), [](std::int64_t t) { return t > 0; });
+        }
+    });
+    std::partial_sum(work.begin(), work.end(), work.begin());
     const std::unique_ptr<Band[]> bands(new Band[count]);
+    std::vector<int> firstRow(count + 1, rows);
     for (int b = 0; b < count; ++b) {
         const auto rowWith = [&](int share) {
             return int(std::lower_bound(work.begin(), work.end(), work.back() * share / count) - work.begin());
         };
-        const int low = b == 0 ? 0 : rowWith(b), high = b + 1 == count ? rows : rowWith(b + 1);
+        firstRow[b] = b == 0 ? 0 : rowWith(b);
         Band &band = bands[b];
-        band.first = b == 0 ? 0 : geometry.index(-1, low);
-        band.end = b + 1 == count ? std::uint32_t(geometry.cells()) : geometry.index(-1, high);
-        for (int y = low; y < high; ++y)
-            for (std::uint32_t cell = geometry.index(0, y), end = cell + std::uint32_t(geometry.width()); cell < end; ++cell)
-                if (unstable<up>(s[cell]))
-                    band.stack.push_back(cell);
+        band.first = b == 0 ? 0 : geometry.index(-1, firstRow[b]);
+        band.end = b + 1 == count ? std::uint32_t(geometry.cells()) : geometry.index(-1, rowWith(b + 1));
         band.batches = 1;   // its first relaxation
     }
     const auto bandOf = [&](std::uint32_t cell) -> Band & {
@@ -183,6 +184,11 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
     std::atomic<std::int64_t> unsettled{count};
     team.run([&](int member) {
         try {
+            for (int b = member; b < count; b += team.size())
+                for (int y = firstRow[b]; y < firstRow[b + 1]; ++y)
+                    for (std::uint32_t cell = geometry.index(0, y), end = cell + std::uint32_t(geometry.width()); cell < end; ++cell)
+                        if (unstable<up>(s[cell]))
+                            bands[b].stack.push_back(cell);
             while (unsettled.load(std::memory_order_acquire) > 0 && !team.abandoned()) {
                 bool relaxed = false;
                 for (int b = member; b < count; b += team.size()) {
