@@ -35,7 +35,9 @@ LeastAction::LeastAction(const FoldedLattice &lattice)
 
 std::size_t LeastAction::bytesFor(const FoldedLattice &lattice)
 {
-    return lattice.residentBytes(2 * sizeof(std::int64_t));
+    // A height and an odometer a cell, and the bands' stacks, which hold a
+    // site at most once and, measured, about half the sites at their fullest.
+    return lattice.residentBytes(2 * sizeof(std::int64_t) + sizeof(std::uint32_t) / 2);
 }
 
 template <typename Visit>
@@ -183,6 +185,8 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
     // band is stable and nothing is on its way.
     std::atomic<std::int64_t> unsettled{count};
     team.run([&](int member) {
+        if (member >= count)
+            return;   // no band of its own
         try {
             for (int b = member; b < count; b += team.size())
                 for (int y = firstRow[b]; y < firstRow[b + 1]; ++y)

@@ -266,6 +266,29 @@ private slots:
         }
     }
 
+    // A pile taller than wide, in more bands than threads: each thread
+    // relaxes several bands, which trade grains many times over, and the
+    // pile comes out as the reference's.
+    void aTallPileInManyBandsIsTheReferencePile()
+    {
+        const int width = 60, height = 400;
+        std::mt19937 random(7);
+        std::vector<int> start(std::size_t(width) * height);
+        for (int &grains : start)
+            grains = int(random() % 8);
+        ReferencePile reference(width, height, start);
+        const long long topplings = reference.stabilise();
+        for (const int threads : {1, 2, 4}) {
+            PileBuilder::Settings settings;
+            settings.threads = threads;
+            const StablePile pile = PileBuilder::stabilise(width, height, {start.begin(), start.end()}, settings);
+            QCOMPARE(pile.threads, threads);
+            QVERIFY(std::equal(reference.z.begin(), reference.z.end(), pile.heights.begin()));
+            QCOMPARE(pile.topplings, topplings);
+            QCOMPARE(pile.grainsLost, reference.lost);
+        }
+    }
+
     // All the work in rows that another thread than the first relaxes: the
     // stop is still seen.
     void aStopIsSeenWhereverTheWorkLies()

@@ -11,22 +11,24 @@
 // and the grains lost across the edge.
 struct ReferencePile
 {
-    int L;
+    int L;        // columns
+    int rows;
     std::vector<int> z;
     long long lost = 0;   // grains given across the edge so far
     long long area = 0;   // distinct sites the last stabilise() toppled
 
-    ReferencePile(int side, std::vector<int> heights) : L(side), z(std::move(heights)) {}
+    ReferencePile(int side, std::vector<int> heights) : ReferencePile(side, side, std::move(heights)) {}
+    ReferencePile(int width, int height, std::vector<int> heights) : L(width), rows(height), z(std::move(heights)) {}
 
     // Topples until every height is at most 3; returns the number of topplings.
     long long stabilise()
     {
         std::vector<int> unstable;
-        for (int i = 0; i < L * L; ++i)
+        for (int i = 0; i < L * rows; ++i)
             if (z[i] > 3)
                 unstable.push_back(i);
         long long topplings = 0;
-        std::vector<bool> toppled(std::size_t(L) * L, false);   // a mark a site: cheap per toppling
+        std::vector<bool> toppled(std::size_t(L) * rows, false);   // a mark a site: cheap per toppling
         area = 0;
         while (!unstable.empty()) {
             const int i = unstable.back();
@@ -41,14 +43,14 @@ struct ReferencePile
                 ++area;
             }
             const int row = i / L, column = i % L;
-            const int rows[] = {row - 1, row, row + 1, row};
-            const int columns[] = {column, column + 1, column, column - 1};
+            const int ys[] = {row - 1, row, row + 1, row};
+            const int xs[] = {column, column + 1, column, column - 1};
             for (int k = 0; k < 4; ++k) {
-                if (rows[k] < 0 || rows[k] >= L || columns[k] < 0 || columns[k] >= L) {
+                if (ys[k] < 0 || ys[k] >= rows || xs[k] < 0 || xs[k] >= L) {
                     ++lost;
                     continue;
                 }
-                const int n = rows[k] * L + columns[k];
+                const int n = ys[k] * L + xs[k];
                 if (++z[n] == 4)
                     unstable.push_back(n);
             }
