@@ -29,6 +29,9 @@ std::size_t FoldedLattice::residentBytes(std::size_t bytesPerCell) const
 
 FoldedLattice FoldedLattice::folding(int wholeWidth, int wholeHeight, Fold foldX, Fold foldY)
 {
+    const auto folds = [](int whole, Fold fold) { return fold == Fold::Open || whole % 2 == (fold == Fold::ThroughSites); };
+    if (!folds(wholeWidth, foldX) || !folds(wholeHeight, foldY))
+        throw std::invalid_argument("a fold through sites needs an odd side, one between sites an even one");
     return FoldedLattice(storedSide(wholeWidth, foldX), storedSide(wholeHeight, foldY), foldX, foldY);
 }
 

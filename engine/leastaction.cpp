@@ -251,10 +251,13 @@ std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queu
     for (int y = -1; y <= geometry.height(); ++y)
         for (int x = -1; x <= geometry.width(); ++x)
             need[geometry.index(x, y)] = 0;
-    forEachSite([&](std::uint32_t cell) {
-        if (u[cell] > 0)
-            forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { need[to] = std::int8_t(need[to] + grains); });
-    });
+    for (int y = 0; y < geometry.height(); ++y) {
+        if (team.abandoned())
+            return {};
+        for (std::uint32_t cell = geometry.index(0, y), end = cell + std::uint32_t(geometry.width()); cell < end; ++cell)
+            if (u[cell] > 0)
+                forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { need[to] = std::int8_t(need[to] + grains); });
+    }
     for (int y = -1; y <= geometry.height(); ++y)
         for (int x = -1; x <= geometry.width(); ++x) {
             const std::uint32_t cell = geometry.index(x, y);

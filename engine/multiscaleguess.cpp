@@ -87,7 +87,7 @@ void MultiscaleGuess::lay(LeastAction &pile, ThreadTeam &team,
 {
     const int width = pile.lattice().width();
     team.forEachBlock(pile.lattice().height(), [&](std::int64_t first, std::int64_t end) {
-        for (int y = int(first); y < int(end); ++y)
+        for (int y = int(first); y < int(end) && !team.abandoned(); ++y)
             for (int x = 0; x < width; ++x) {
                 double smooth = 0;
                 const double at = value(x, y, smooth) ? guess(x, y, smooth) : 0;
@@ -104,11 +104,11 @@ MultiscaleGuess::Error MultiscaleGuess::error(const LeastAction &solved,
     for (int y = 0; y < solved.lattice().height(); ++y)
         for (int x = 0; x < solved.lattice().width(); ++x) {
             const std::int64_t u = solved.odometer(x, y);
-            if (u == 0)
-                continue;
             double smooth = 0;
             const double e = double(u) - (value(x, y, smooth) ? guess(x, y, smooth) : 0);
             error.above = std::max(error.above, -e);
+            if (u == 0)
+                continue;
             error.below = std::max(error.below, e);
             error.mean += std::abs(e);
             ++toppled;

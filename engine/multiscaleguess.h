@@ -54,8 +54,9 @@ public:
     // site within the field, 0 elsewhere, on the team's members.
     void lay(LeastAction &pile, ThreadTeam &team, const std::function<double(int x, int y, double smooth)> &guess) const;
 
-    // How far a guess lay from a solved pile's odometer: most above, most
-    // below, and the mean distance, over the sites that toppled.
+    // How far a guess lay from a solved pile's odometer: most above (a
+    // site that never toppled counts too), most below, and the mean
+    // distance over the sites that toppled.
     struct Error {
         double above = 0, below = 0, mean = 0;
     };

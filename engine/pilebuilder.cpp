@@ -127,7 +127,7 @@ private:
     {
         auto excess = std::make_unique<MultiscaleGuess::Field>(pile.lattice());
         team.forEachBlock(pile.lattice().height(), [&](std::int64_t first, std::int64_t end) {
-            for (int y = int(first); y < int(end); ++y)
+            for (int y = int(first); y < int(end) && !team.abandoned(); ++y)
                 for (int x = 0; x < pile.lattice().width(); ++x) {
                     double smooth = 0;
                     if (guess.field.value(x, y, smooth))

@@ -1,3 +1,4 @@
+#include "engine/multiscaleguess.h"
 #include "engine/pilebuilder.h"
 #include "engine/sandpilemodel.h"
 #include "support/reference.h"
@@ -232,6 +233,26 @@ private slots:
         }
     }
 
+    // A guess's error, as the resolutions report it: above counts sites that
+    // never toppled, where a guess above 0 is an overshoot too.
+    void aGuessesErrorCountsTheSitesThatNeverToppled()
+    {
+        const FoldedLattice lattice(21, 21);
+        LeastAction pile(lattice);
+        pile.height(10, 10) = 300;
+        pile.stabilise();
+        QCOMPARE(pile.odometer(0, 0), 0);
+        const MultiscaleGuess::Field field(lattice);
+        const MultiscaleGuess reading(field, lattice, 1, 1, 1);
+        const auto error = reading.error(pile, [&](int x, int y, double) {
+            const std::int64_t u = pile.odometer(x, y);
+            return double(u == 0 ? 7 : u + (x % 2 ? 3 : -2));
+        });
+        QCOMPARE(error.above, 7.0);
+        QCOMPARE(error.below, 2.0);
+        QVERIFY(error.mean > 2 && error.mean < 3);
+    }
+
     // Piles large enough to be guessed from their 2 x 2 block means, against
     // the one-site-at-a-time relaxation, on one thread and on two: piles with
     // mirror lines (stored folded, through a line of sites or between two)
@@ -325,6 +346,10 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, PileBuilder::stabilise(1, 1, {-1}, {}));
         PileLimits::checkMemory(1);
         QVERIFY_THROWS_EXCEPTION(std::bad_alloc, PileLimits::checkMemory(std::size_t(1) << 60));
+        // A fold through sites needs an odd side, one between sites an even one.
+        QCOMPARE(FoldedLattice::folding(7, 8, Fold::ThroughSites, Fold::BetweenSites).wholeWidth(), 7);
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, FoldedLattice::folding(8, 8, Fold::ThroughSites, Fold::Open));
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, FoldedLattice::folding(8, 7, Fold::Open, Fold::BetweenSites));
     }
 
     // The least of the three limits: an address-space limit below what is
