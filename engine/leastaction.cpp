@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <limits>
-#include <numeric>
+#include <atomic>
 #include <mutex>
-#include <thread>
+#include <numeric>
 
 namespace {
 
@@ -12,6 +12,9 @@ namespace {
 // brings it to 0 (piles hold fewer than 2^61 grains).
 constexpr std::int64_t EDGE_HEIGHT = std::numeric_limits<std::int64_t>::min() / 2;
 constexpr std::int64_t POPS_BETWEEN_POLLS = 1 << 12;   // between looks at whether the team abandoned the task
+// Grains a band gives others before it stops to post them: what the bands
+// hold for each other stays small, and arrives while there is work for it.
+constexpr std::size_t GRAINS_A_POST = 1 << 12;
 // Burning passes after which an unburnt set is untoppled more than once.
 constexpr int DEEP_PASSES = 4;
 
@@ -35,8 +38,9 @@ LeastAction::LeastAction(const FoldedLattice &lattice)
 
 std::size_t LeastAction::bytesFor(const FoldedLattice &lattice)
 {
-    // A height and an odometer a cell, and the bands' stacks, which hold a
-    // site at most once and, measured, about half the sites at their fullest.
+    // A height and an odometer a cell, and the bands' stacks, estimated:
+    // they hold a site at most once and, measured, about half the sites at
+    // their fullest.
     return lattice.residentBytes(2 * sizeof(std::int64_t) + sizeof(std::uint32_t) / 2);
 }
 
@@ -87,14 +91,15 @@ static bool unstable(std::int64_t height)
 // that are unstable or were when pushed: a site is pushed when it becomes
 // unstable, so it is on a stack at most once. Grains it gives to another
 // band's rows wait in its outbox, then are posted to that band's inbox.
-struct alignas(64) LeastAction::Band {   // a cache line of its own: no false sharing
+struct alignas(64) LeastAction::Band {   // cache lines of its own: no false sharing
     using Grains = std::vector<std::pair<std::uint32_t, std::int64_t>>;
     std::uint32_t first = 0, end = 0;   // its cells
     std::vector<std::uint32_t> stack;
     Grains outbox;
     std::int64_t pops = 0;
+    Grains arrived;   // the last inbox taken, kept for its room
     // Guarded by `posting`: the grains other bands gave it, in `batches` posts.
-    std::mutex posting;
+    alignas(64) std::mutex posting;   // away from what only its owner touches
     Grains inbox;
     std::int64_t batches = 0;
 };
@@ -139,9 +144,25 @@ void LeastAction::relaxBand(Band &band, const ThreadTeam &team)
                     receive(to, grains * given);
             });
         }
-        if (++band.pops % POPS_BETWEEN_POLLS == 0 && team.abandoned())
+        if ((++band.pops % POPS_BETWEEN_POLLS == 0 && team.abandoned()) || band.outbox.size() >= GRAINS_A_POST)
             return;
     }
+}
+
+// One entry a cell, in order of cells, so that each band's share is a stretch.
+static void sumByCell(std::vector<std::pair<std::uint32_t, std::int64_t>> &grains)
+{
+    if (grains.empty())
+        return;
+    std::sort(grains.begin(), grains.end());
+    auto last = grains.begin();
+    for (auto next = last + 1; next != grains.end(); ++next) {
+        if (next->first == last->first)
+            last->second += next->second;
+        else
+            *++last = *next;
+    }
+    grains.erase(last + 1, grains.end());
 }
 
 template <LeastAction::Direction direction>
@@ -149,7 +170,10 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
 {
     constexpr bool up = direction == Direction::Topple;
     const int rows = geometry.height();
-    const int count = std::min(team.size() * BANDS_A_MEMBER, bandsFor(rows));
+    // A whole number of bands a member, so that each has an equal share.
+    const int bandsThereAre = bandsFor(rows);
+    const int count = bandsThereAre < team.size() ? bandsThereAre
+                                                   : team.size() * std::min(BANDS_A_MEMBER, bandsThereAre / team.size());
     // Bands of about equal work: the work lies where sites toppled (for a
     // pile folded onto its mirror lines, where it is widest). Each member
     // takes every size()-th band, so that work that varies smoothly over the
@@ -182,53 +206,79 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
     // arrive. The stable pile does not depend on the order of topplings.
     // `unsettled` counts the posts not yet relaxed: a band adds its own
     // before it takes away those it relaxed, so it reaches 0 only when every
-    // band is stable and nothing is on its way.
+    // band is stable and nothing is on its way. A member with nothing to do
+    // sleeps until `mail` changes: at each post, when nothing is unsettled,
+    // and when a member leaves (abandoned, or thrown out).
     std::atomic<std::int64_t> unsettled{count};
+    std::atomic<std::uint32_t> mail{0};
+    const auto ring = [&] {
+        mail.fetch_add(1, std::memory_order_release);
+        mail.notify_all();
+    };
+    const auto post = [&](Band &to, std::int64_t batches, const auto &first, const auto &past) {
+        unsettled.fetch_add(batches, std::memory_order_relaxed);
+        {
+            const std::lock_guard<std::mutex> lock(to.posting);
+            to.inbox.insert(to.inbox.end(), first, past);
+            to.batches += batches;
+        }
+        ring();
+    };
+    const auto settle = [&](Band &band) {   // one round of a band's work, false if it had none
+        std::int64_t batches = 0;
+        {
+            const std::lock_guard<std::mutex> lock(band.posting);
+            std::swap(batches, band.batches);
+            band.arrived.swap(band.inbox);
+        }
+        if (batches == 0)
+            return false;
+        for (const auto &[cell, grains] : band.arrived) {
+            const std::int64_t before = s[cell];
+            s[cell] = before + grains;
+            if (!unstable<up>(before) && unstable<up>(s[cell]))
+                band.stack.push_back(cell);
+        }
+        band.arrived.clear();
+        relaxBand<direction>(band, team);
+        if (!band.stack.empty())   // it stopped to post: a post to itself brings it back
+            post(band, 1, band.outbox.end(), band.outbox.end());
+        sumByCell(band.outbox);
+        for (auto from = band.outbox.begin(); from != band.outbox.end();) {
+            Band &to = bandOf(from->first);
+            const auto past = std::find_if(from, band.outbox.end(), [&](const auto &grains) { return grains.first >= to.end; });
+            post(to, 1, from, past);
+            from = past;
+        }
+        band.outbox.clear();
+        if (unsettled.fetch_sub(batches, std::memory_order_acq_rel) == batches)
+            ring();
+        return true;
+    };
     team.run([&](int member) {
         if (member >= count)
             return;   // no band of its own
+        // Wakes the others when it leaves, after a throw is recorded as
+        // the team's: their work may have waited on its.
+        struct Leaving {
+            decltype(ring) &wake;
+            ~Leaving() { wake(); }
+        } leaving{ring};
         try {
             for (int b = member; b < count; b += team.size())
-                for (int y = firstRow[b]; y < firstRow[b + 1]; ++y)
+                for (int y = firstRow[b]; y < firstRow[b + 1] && !team.abandoned(); ++y)
                     for (std::uint32_t cell = geometry.index(0, y), end = cell + std::uint32_t(geometry.width()); cell < end; ++cell)
                         if (unstable<up>(s[cell]))
                             bands[b].stack.push_back(cell);
-            while (unsettled.load(std::memory_order_acquire) > 0 && !team.abandoned()) {
-                bool relaxed = false;
-                for (int b = member; b < count; b += team.size()) {
-                    Band &band = bands[b];
-                    std::int64_t batches = 0;
-                    Band::Grains arrived;
-                    {
-                        const std::lock_guard<std::mutex> lock(band.posting);
-                        std::swap(batches, band.batches);
-                        arrived.swap(band.inbox);
-                    }
-                    if (batches == 0)
-                        continue;
-                    relaxed = true;
-                    for (const auto &[cell, grains] : arrived) {
-                        const std::int64_t before = s[cell];
-                        s[cell] = before + grains;
-                        if (!unstable<up>(before) && unstable<up>(s[cell]))
-                            band.stack.push_back(cell);
-                    }
-                    relaxBand<direction>(band, team);
-                    std::sort(band.outbox.begin(), band.outbox.end());
-                    for (auto from = band.outbox.begin(); from != band.outbox.end();) {
-                        Band &to = bandOf(from->first);
-                        const auto past = std::find_if(from, band.outbox.end(), [&](const auto &grains) { return grains.first >= to.end; });
-                        unsettled.fetch_add(1, std::memory_order_relaxed);
-                        const std::lock_guard<std::mutex> lock(to.posting);
-                        to.inbox.insert(to.inbox.end(), from, past);
-                        ++to.batches;
-                        from = past;
-                    }
-                    band.outbox.clear();
-                    unsettled.fetch_sub(batches, std::memory_order_release);
-                }
-                if (!relaxed)
-                    std::this_thread::yield();
+            while (!team.abandoned()) {
+                const std::uint32_t seen = mail.load(std::memory_order_acquire);
+                if (unsettled.load(std::memory_order_acquire) == 0)
+                    return;
+                bool settled = false;
+                for (int b = member; b < count; b += team.size())
+                    settled |= settle(bands[b]);
+                if (!settled)
+                    mail.wait(seen, std::memory_order_acquire);
             }
         } catch (...) {
             team.fail(std::current_exception());

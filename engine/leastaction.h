@@ -33,7 +33,9 @@ public:
 
     // What the relaxation did.
     struct Work {
-        std::int64_t topplings = 0;     // stack pops that toppled, each any number of times
+        // Stack pops that toppled, each any number of times; they vary from
+        // run to run on more than one thread, the pile and odometer do not.
+        std::int64_t topplings = 0;
         std::int64_t untopplings = 0;   // the same for untoppling
         int burningPasses = 0;          // the last one certified the result
     };
@@ -58,8 +60,8 @@ public:
     // odometer, call this once, then stabilise().
     void applyOdometer();
     // Relaxes to the least odometer and certifies it. The relaxations run
-    // on the team's members, each over a band of rows; the pile and its
-    // odometer come out the same on any number.
+    // on the team's members, each over bands of rows of its own; the pile
+    // and its odometer come out the same on any number.
     Work stabilise(ThreadTeam &team);
     // The same on a team of its own.
     Work stabilise(const Stop &stop = {}, int threads = 1);

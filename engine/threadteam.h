@@ -48,8 +48,8 @@ public:
     // True once the task should end early: the stop function said so, or a
     // member threw. Long tasks poll it.
     bool abandoned() const { return abandon.load(std::memory_order_relaxed); }
-    // Records what a member threw, and abandons the task; for work that
-    // catches on a member's behalf (a barrier's completion).
+    // Records what a member threw, and abandons the task; for a member that
+    // must act once the team knows (wake members waiting on it).
     void fail(std::exception_ptr error) noexcept;
 
 private:

@@ -254,7 +254,7 @@ private slots:
     }
 
     // Piles large enough to be guessed from their 2 x 2 block means, against
-    // the one-site-at-a-time relaxation, on one thread and on two: piles with
+    // the one-site-at-a-time relaxation, on one thread and on three: piles with
     // mirror lines (stored folded, through a line of sites or between two)
     // and piles without.
     void largePilesFromTheirBlockMeansAreTheReferencePiles()
@@ -273,7 +273,7 @@ private slots:
                         start[std::size_t(y) * L + x] = start[std::size_t(std::min(y, L - 1 - y)) * L + std::min(x, L - 1 - x)];
             ReferencePile reference(L, start);
             const long long topplings = reference.stabilise();
-            for (const int threads : {1, 3}) {   // 3 bands where the rows allow
+            for (const int threads : {1, 3}) {
                 PileBuilder::Settings settings;
                 settings.threads = threads;
                 int resolutions = 0;
@@ -287,26 +287,67 @@ private slots:
         }
     }
 
-    // A pile taller than wide, in more bands than threads: each thread
+    // Piles taller than wide, in more bands than threads: each thread
     // relaxes several bands, which trade grains many times over, and the
-    // pile comes out as the reference's.
-    void aTallPileInManyBandsIsTheReferencePile()
+    // pile comes out as the reference's, with the same odometer on any
+    // number of threads: a random pile with a column of grains across the
+    // bands, so that a band stops to post before it is stable, and a random
+    // pile mirrored both ways, stored folded.
+    void tallPilesInManyBandsAreTheReferencePiles()
+    {
+        std::mt19937 random(7);
+        enum Kind { Column, Mirrored };
+        for (const auto &[width, height, kind] : {std::tuple(60, 400, Column), std::tuple(60, 800, Mirrored)}) {
+            std::vector<int> start(std::size_t(width) * height);
+            for (int &grains : start)
+                grains = int(random() % 6);
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    int &grains = start[std::size_t(y) * width + x];
+                    if (kind == Mirrored)
+                        grains = start[std::size_t(std::min(y, height - 1 - y)) * width + std::min(x, width - 1 - x)];
+                    if (kind == Column && x == width / 2 && y >= 40 && y < 100)
+                        grains = 600;
+                }
+            ReferencePile reference(width, height, start);
+            const long long topplings = reference.stabilise();
+            std::vector<std::int64_t> odometer;
+            for (const int threads : {1, 2, 4}) {
+                PileBuilder::Settings settings;
+                settings.threads = threads;
+                settings.odometer = true;
+                const StablePile pile = PileBuilder::stabilise(width, height, {start.begin(), start.end()}, settings);
+                QCOMPARE(pile.threads, threads);
+                QVERIFY(std::equal(reference.z.begin(), reference.z.end(), pile.heights.begin()));
+                QCOMPARE(pile.topplings, topplings);
+                QCOMPARE(pile.grainsLost, reference.lost);
+                if (odometer.empty())
+                    odometer = pile.odometer;
+                QCOMPARE(pile.odometer, odometer);
+            }
+        }
+    }
+
+    // A stop at any moment, whichever task is running, ends the work with
+    // Stopped, or lets it finish with the reference pile: no member waits
+    // for ever on another that left.
+    void aStopAtAnyMomentEndsTheWork()
     {
         const int width = 60, height = 400;
-        std::mt19937 random(7);
-        std::vector<int> start(std::size_t(width) * height);
-        for (int &grains : start)
-            grains = int(random() % 8);
+        std::vector<int> start(std::size_t(width) * height, 7);
         ReferencePile reference(width, height, start);
-        const long long topplings = reference.stabilise();
-        for (const int threads : {1, 2, 4}) {
+        reference.stabilise();
+        for (int asks = 1; asks <= 12; ++asks) {
             PileBuilder::Settings settings;
-            settings.threads = threads;
-            const StablePile pile = PileBuilder::stabilise(width, height, {start.begin(), start.end()}, settings);
-            QCOMPARE(pile.threads, threads);
-            QVERIFY(std::equal(reference.z.begin(), reference.z.end(), pile.heights.begin()));
-            QCOMPARE(pile.topplings, topplings);
-            QCOMPARE(pile.grainsLost, reference.lost);
+            settings.threads = 3;
+            int asked = 0;
+            settings.stop = [&] { return ++asked >= asks; };
+            try {
+                const StablePile pile = PileBuilder::stabilise(width, height, {start.begin(), start.end()}, settings);
+                QVERIFY(std::equal(reference.z.begin(), reference.z.end(), pile.heights.begin()));
+            } catch (const LeastAction::Stopped &) {
+                QCOMPARE(asked, asks);
+            }
         }
     }
 

@@ -65,7 +65,7 @@ struct ReferencePile
         int added = 0;
         int site;
         do {
-            site = int(random.uniformRandom() * L * L);
+            site = int(random.uniformRandom() * L * rows);
             ++added;
         } while (++z[site] != 4);
         return added;
