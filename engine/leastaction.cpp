@@ -38,10 +38,7 @@ LeastAction::LeastAction(const FoldedLattice &lattice)
 
 std::size_t LeastAction::bytesFor(const FoldedLattice &lattice)
 {
-    // A height and an odometer a cell, and the bands' stacks, estimated:
-    // they hold a site at most once and, measured, about half the sites at
-    // their fullest.
-    return lattice.residentBytes(2 * sizeof(std::int64_t) + sizeof(std::uint32_t) / 2);
+    return lattice.residentBytes(2 * sizeof(std::int64_t));
 }
 
 template <typename Visit>

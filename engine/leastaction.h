@@ -48,7 +48,7 @@ public:
     // The bands of rows a lattice of `rows` is relaxed in at most: the
     // threads that can work on it.
     static int bandsFor(int rows) { return std::max(1, rows / ROWS_A_BAND); }
-    // Bytes this holds for a lattice, relaxing; the burning test adds one per cell.
+    // Bytes this holds for a lattice; the burning test adds one per cell.
     static std::size_t bytesFor(const FoldedLattice &lattice);
 
     std::int64_t &height(int x, int y) { return s[geometry.index(x, y)]; }

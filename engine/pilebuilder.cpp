@@ -332,10 +332,12 @@ std::size_t bytesOf(const FoldedLattice &lattice, std::size_t whole, bool odomet
 std::size_t PileBuilder::centreBytes(std::uint64_t grains, bool odometer)
 {
     const int side = centreSide(grains);
-    const std::size_t field = std::size_t(side / 2 + 2) * (side / 2 + 2) * sizeof(double);
+    // Two coarse fields are held while the finest resolution is solved: the
+    // odometer its guess is read from, and the excess its margin is.
+    const std::size_t fields = 2 * std::size_t(side / 2 + 2) * (side / 2 + 2) * sizeof(double);
     return bytesOf(FoldedLattice(side, side, Fold::ThroughSites, Fold::ThroughSites),
                    std::size_t(2 * side - 1) * (2 * side - 1), odometer)
-           + field;
+           + fields;
 }
 
 std::size_t PileBuilder::identityBytes(int side, bool odometer)
