@@ -49,6 +49,7 @@ int main(int argc, char **argv)
         if (std::strcmp(argv[at], "--threads") == 0)
             settings.threads = std::atoi(argv[at + 1]);
     settings.report = printRow;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);   // a row as soon as its resolution is solved
     std::printf("%s %s on at most %d threads\n", job.c_str(), argv[2], settings.threads);
     std::printf("%-15s %13s %12s %6s  %-26s  %-26s  %7s %8s\n", "stored sites", "topple pops", "untopple pops",
                 "passes", "plain guess: above below mean", "laid guess: above below mean", "scale", "seconds");
