@@ -212,12 +212,12 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
         mail.fetch_add(1, std::memory_order_release);
         mail.notify_all();
     };
-    const auto post = [&](Band &to, std::int64_t batches, const auto &first, const auto &past) {
-        unsettled.fetch_add(batches, std::memory_order_relaxed);
+    const auto post = [&](Band &to, const auto &first, const auto &past) {
+        unsettled.fetch_add(1, std::memory_order_relaxed);
         {
             const std::lock_guard<std::mutex> lock(to.posting);
             to.inbox.insert(to.inbox.end(), first, past);
-            to.batches += batches;
+            ++to.batches;
         }
         ring();
     };
@@ -239,12 +239,12 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
         band.arrived.clear();
         relaxBand<direction>(band, team);
         if (!band.stack.empty())   // it stopped to post: a post to itself brings it back
-            post(band, 1, band.outbox.end(), band.outbox.end());
+            post(band, band.outbox.end(), band.outbox.end());
         sumByCell(band.outbox);
         for (auto from = band.outbox.begin(); from != band.outbox.end();) {
             Band &to = bandOf(from->first);
             const auto past = std::find_if(from, band.outbox.end(), [&](const auto &grains) { return grains.first >= to.end; });
-            post(to, 1, from, past);
+            post(to, from, past);
             from = past;
         }
         band.outbox.clear();

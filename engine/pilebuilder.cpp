@@ -1,15 +1,11 @@
 #include "pilebuilder.h"
-#include "multiscaleguess.h"
 #include "potentialkernel.h"
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
 #include <numbers>
-#include <optional>
 #include <stdexcept>
-#include <chrono>
-#include <functional>
 
 namespace {
 
@@ -38,114 +34,18 @@ int centreSide(std::uint64_t grains)
     return int(std::ceil(std::sqrt(double(grains) / 6.0))) + 4;
 }
 
-struct Solved {
-    std::unique_ptr<LeastAction> pile;
-    LeastAction::Work work;
-};
+using Solved = ResolutionLadder::Solved;
+using Upscaled = ResolutionLadder::Upscaled;
 
-using Guess = std::function<double(int x, int y, double smooth)>;
-
-// A guess: the upscaled field, and what it makes of the field at a site.
-struct Upscaled {
-    const MultiscaleGuess &field;
-    Guess guess;
-};
-
-// The resolutions of one pile, from the coarsest up: each is solved from
-// the guess the one below it gives, and reported.
-class Ladder
+// The ladder of a pile's `levels` resolutions, the finest `rows` rows high.
+ResolutionLadder ladderOf(const PileBuilder::Settings &settings, int levels, int rows)
 {
-public:
-    // No more threads than the finest lattice's `rows` have bands for.
-    Ladder(const PileBuilder::Settings &settings, int levels, int rows)
-        : team(std::clamp(settings.threads, 1, LeastAction::bandsFor(rows)), settings.stop)
-        , settings(settings)
-        , levels(levels)
-    {
-    }
-    ThreadTeam team;
-
-    Solved solve(std::unique_ptr<LeastAction> pile)
-    {
-        return finish(std::move(pile), nullptr, nullptr, std::chrono::steady_clock::now());
-    }
-    // The guess laid, lowered where a guess was laid before by what the
-    // last resolution's overshot, grown `growth` times, and by at least
-    // `least`; solved. `plain` is the guess before its correction, for the
-    // report.
-    Solved solve(std::unique_ptr<LeastAction> pile, const Upscaled &guess, const Upscaled &plain, double least,
-                 double growth)
-    {
-        const auto start = std::chrono::steady_clock::now();
-        const std::optional<MultiscaleGuess> excess
-            = lastExcess ? std::optional<MultiscaleGuess>(std::in_place, *lastExcess, pile->lattice(),
-                                                          guess.field.scaleX(), guess.field.scaleY(), growth)
-                         : std::nullopt;
-        // With a margin, one toppling more for the rounding of the excess.
-        const double rounding = growth > 0 ? 1 : 0;
-        const Upscaled lowered{guess.field, [&](int x, int y, double smooth) {
-                                   double over = 0;
-                                   if (!(excess && excess->value(x, y, over)))
-                                       over = 0;
-                                   return guess.guess(x, y, smooth) - std::max(least, over) - rounding;
-                               }};
-        guess.field.lay(*pile, team, lowered.guess);
-        Solved solved = finish(std::move(pile), &lowered, &plain, start);
-        // Only a finer resolution reads the excess; the finest drops it.
-        lastExcess.reset();
-        if (growth > 0 && finished < levels)
-            lastExcess = overshoot(*solved.pile, guess);
-        return solved;
-    }
-
-private:
-    Solved finish(std::unique_ptr<LeastAction> pile, const Upscaled *laid, const Upscaled *plain,
-                  std::chrono::steady_clock::time_point start)
-    {
-        pile->applyOdometer();
-        const LeastAction::Work work = pile->stabilise(team);
-        if (settings.report) {
-            PileBuilder::Resolution resolution;
-            resolution.width = pile->lattice().width();
-            resolution.height = pile->lattice().height();
-            resolution.work = work;
-            resolution.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            if (laid) {
-                resolution.scale = std::sqrt(laid->field.scaleX() * laid->field.scaleY());
-                resolution.plainError = plain->field.error(*pile, plain->guess);
-                resolution.laidError = laid->field.error(*pile, laid->guess);
-            }
-            settings.report(resolution);
-        }
-        if (settings.progress)
-            settings.progress(++finished, levels);
-        return {std::move(pile), work};
-    }
-    // How far the guess lay above the least odometer, site by site (0 where
-    // below), as a field for the next resolution.
-    std::unique_ptr<MultiscaleGuess::Field> overshoot(const LeastAction &pile, const Upscaled &guess)
-    {
-        auto excess = std::make_unique<MultiscaleGuess::Field>(pile.lattice());
-        team.forEachBlock(pile.lattice().height(), [&](std::int64_t first, std::int64_t end) {
-            for (int y = int(first); y < int(end) && !team.abandoned(); ++y)
-                for (int x = 0; x < pile.lattice().width(); ++x) {
-                    double smooth = 0;
-                    if (guess.field.value(x, y, smooth))
-                        excess->at(x, y) = std::max(0.0, guess.guess(x, y, smooth) - double(pile.odometer(x, y)));
-                }
-        });
-        return excess;
-    }
-
-    const PileBuilder::Settings &settings;
-    int levels;
-    int finished = 0;
-    std::unique_ptr<MultiscaleGuess::Field> lastExcess;
-};
+    return ResolutionLadder(settings.threads, settings.stop, {settings.progress, settings.report}, levels, rows);
+}
 
 // n grains on the origin: the odometer is n a / 4 (a the potential kernel)
 // plus a smooth part, which scales as 4 u(x / 2) from n / 4 grains.
-Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Ladder &ladder)
+Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, ResolutionLadder &ladder)
 {
     std::unique_ptr<MultiscaleGuess::Field> coarse;
     if (grains >= BASE_GRAINS) {
@@ -173,7 +73,7 @@ Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Ladde
             const Upscaled guess{upscaled, [&](int x, int y, double smooth) {
                                      return smooth + halving - double(grains) / 4 * kernel(x, y);
                                  }};
-            solved = ladder.solve(std::move(pile), guess, guess, 0, CENTRE_MARGIN_GROWTH);
+            solved = ladder.solve(std::move(pile), guess, {0, CENTRE_MARGIN_GROWTH});
         } else {
             solved = ladder.solve(std::move(pile));
         }
@@ -191,7 +91,7 @@ Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Ladde
 // empty pile, so its stabilisation is the identity. Its odometer is w plus a
 // smooth part psi <= 0, which scales as psi(x r) / r^2 from the side L / 2,
 // r = (L / 2 + 1) / (L + 1), the ratio of the two lattices between their sinks.
-Solved identityQuadrant(int L, Ladder &ladder)
+Solved identityQuadrant(int L, ResolutionLadder &ladder)
 {
     const auto parabola = [](std::int64_t side, std::int64_t i) { return i * (side + 1 - i); };
     const Fold fold = L % 2 ? Fold::ThroughSites : Fold::BetweenSites;
@@ -223,7 +123,7 @@ Solved identityQuadrant(int L, Ladder &ladder)
                              const double parabolas = double(w(lattice, L, x, y));
                              return std::min(parabolas, parabolas + smooth);
                          }};
-    return ladder.solve(std::move(pile), guess, guess, MARGIN_FLOOR * double(L) * L, MARGIN_GROWTH);
+    return ladder.solve(std::move(pile), guess, {MARGIN_FLOOR * double(L) * L, MARGIN_GROWTH});
 }
 
 // One axis of the 2 x 2 blocks: the stored sites a coarse stored site
@@ -246,7 +146,7 @@ struct Blocks {
 // two lattices between their sinks. The block means are rounded with their
 // remainders carried along each row, so that the coarse pile holds as many
 // grains a region as the fine one.
-Solved anyPile(const FoldedLattice &lattice, const std::vector<std::int64_t> &heights, Ladder &ladder)
+Solved anyPile(const FoldedLattice &lattice, const std::vector<std::int64_t> &heights, ResolutionLadder &ladder)
 {
     const int width = lattice.width(), height = lattice.height();
     auto pile = std::make_unique<LeastAction>(lattice);
@@ -284,7 +184,7 @@ Solved anyPile(const FoldedLattice &lattice, const std::vector<std::int64_t> &he
     const double scaleY = double(lattice.wholeHeight() + 1) / (coarse->lattice().wholeHeight() + 1);
     const MultiscaleGuess upscaled(*coarse, lattice, scaleX, scaleY, scaleX * scaleY);
     const Upscaled guess{upscaled, [](int, int, double smooth) { return smooth; }};
-    return ladder.solve(std::move(pile), guess, guess, 0, ANY_MARGIN_GROWTH);
+    return ladder.solve(std::move(pile), guess, {0, ANY_MARGIN_GROWTH});
 }
 
 // How a pile folds along an axis: onto its mirror line where it has one.
@@ -361,7 +261,7 @@ StablePile PileBuilder::centre(std::uint64_t grains, const Settings &settings)
     PileLimits::checkCentre(grains);
     PileLimits::checkMemory(centreBytes(grains, settings.odometer));
     const PotentialKernel kernel;
-    Ladder ladder(settings, levelsOf(grains), centreSide(grains));
+    ResolutionLadder ladder = ladderOf(settings, levelsOf(grains), centreSide(grains));
     const Solved solved = centreQuadrant(grains, kernel, ladder);
     const LeastAction &pile = *solved.pile;
     // The smallest centred square that holds every grain.
@@ -391,7 +291,7 @@ StablePile PileBuilder::identity(int side, const Settings &settings)
 {
     PileLimits::checkIdentity(side);
     PileLimits::checkMemory(identityBytes(side, settings.odometer));
-    Ladder ladder(settings, levelsOfSide(side), (side + 1) / 2);
+    ResolutionLadder ladder = ladderOf(settings, levelsOfSide(side), (side + 1) / 2);
     const Solved solved = identityQuadrant(side, ladder);
     // The starting pile t, counted on the whole lattice: 4 a site and the
     // edge's extra, sum over the four edges of sum_j j (L + 1 - j).
@@ -430,7 +330,7 @@ StablePile PileBuilder::stabilise(int width, int height, const std::vector<std::
             stored[std::size_t(y) * std::size_t(lattice.width()) + std::size_t(x)] = at(lattice.wholeX(x), lattice.wholeY(y));
     for (const std::int64_t z : heights)
         grains += z;
-    Ladder ladder(settings, levelsOfPile(lattice), lattice.height());
+    ResolutionLadder ladder = ladderOf(settings, levelsOfPile(lattice), lattice.height());
     const Solved solved = anyPile(lattice, stored, ladder);
     StablePile stable = StablePile::unfold(*solved.pile, solved.work, grains, 0, 0, width, height, settings.odometer);
     stable.threads = ladder.team.size();

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "leastaction.h"
-#include "multiscaleguess.h"
 #include "pilelimits.h"
+#include "resolutionladder.h"
 #include "stablepile.h"
 
 #include <cstddef>
@@ -27,16 +27,7 @@ public:
     static constexpr std::uint64_t MAX_CENTRE_GRAINS = PileLimits::MAX_CENTRE_GRAINS;
     static constexpr int MAX_SIDE = PileLimits::MAX_SIDE;   // of the identity and of any pile
 
-    // One resolution's stabilisation, for those who measure: its stored
-    // sites, the work, how far the guess lay from the least odometer before
-    // its correction and as laid, the scale it was read at, and the time.
-    struct Resolution {
-        int width = 0, height = 0;
-        LeastAction::Work work;
-        MultiscaleGuess::Error plainError, laidError;
-        double scale = 1;
-        double seconds = 0;
-    };
+    using Resolution = ResolutionLadder::Resolution;
 
     struct Settings {
         bool odometer = false;   // keep every site's topplings in the result
