@@ -278,8 +278,11 @@ private slots:
                 settings.threads = threads;
                 int resolutions = 0;
                 settings.report = [&](const PileBuilder::Resolution &) { ++resolutions; };
+                std::vector<std::pair<int, int>> told;
+                settings.progress = [&](int done, int levels) { told.emplace_back(done, levels); };
                 const StablePile pile = PileBuilder::stabilise(L, L, {start.begin(), start.end()}, settings);
                 QCOMPARE(resolutions, 3);   // L, about L / 2 and L / 4 a side
+                QCOMPARE(told, (std::vector<std::pair<int, int>>{{1, 3}, {2, 3}, {3, 3}}));
                 QVERIFY(std::equal(reference.z.begin(), reference.z.end(), pile.heights.begin()));
                 QCOMPARE(pile.topplings, topplings);
                 QCOMPARE(pile.grainsLost, reference.lost);
