@@ -290,6 +290,45 @@ private slots:
         }
     }
 
+    // A ladder lays each guess below itself by its margin, reports how far
+    // the guess lay before and after, and ends in the reference pile
+    // however high the guess: an all-6 pile of side 20 from its own pile of
+    // side 10, guessed 1000 topplings too high and laid 300 lower.
+    void aLadderLaysItsGuessBelowByItsMarginAndEndsInTheReferencePile()
+    {
+        std::vector<ResolutionLadder::Resolution> reports;
+        ResolutionLadder ladder(2, {}, {{}, [&](const ResolutionLadder::Resolution &r) { reports.push_back(r); }}, 2, 20);
+        auto coarse = std::make_unique<LeastAction>(FoldedLattice(10, 10));
+        auto fine = std::make_unique<LeastAction>(FoldedLattice(20, 20));
+        for (LeastAction *pile : {coarse.get(), fine.get()})
+            for (int y = 0; y < pile->lattice().height(); ++y)
+                for (int x = 0; x < pile->lattice().width(); ++x)
+                    pile->height(x, y) = 6;
+        const ResolutionLadder::Solved below = ladder.solve(std::move(coarse));
+        MultiscaleGuess::Field field(below.pile->lattice());
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 10; ++x)
+                field.at(x, y) = double(below.pile->odometer(x, y));
+        const MultiscaleGuess upscaled(field, fine->lattice(), 2, 2, 4);
+        const ResolutionLadder::Upscaled tooHigh{upscaled, [](int, int, double smooth) { return smooth + 1000; }};
+        const ResolutionLadder::Solved solved = ladder.solve(std::move(fine), tooHigh, {300, 0});
+
+        QCOMPARE(reports.size(), std::size_t(2));
+        const ResolutionLadder::Resolution &finest = reports.back();
+        QVERIFY(finest.plainError.above > 1000);
+        QCOMPARE(finest.laidError.above, finest.plainError.above - 300);
+        QVERIFY(finest.work.burningPasses > 1);   // it was too high, and was found out
+        ReferencePile reference(20, std::vector<int>(400, 6));
+        const long long topplings = reference.stabilise();
+        long long odometer = 0;
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 20; ++x) {
+                QCOMPARE(solved.pile->height(x, y), std::int64_t(reference.z[std::size_t(y) * 20 + x]));
+                odometer += solved.pile->odometer(x, y);
+            }
+        QCOMPARE(odometer, topplings);
+    }
+
     // Piles taller than wide, in more bands than threads: each thread
     // relaxes several bands, which trade grains many times over, and the
     // pile comes out as the reference's, with the same odometer on any
