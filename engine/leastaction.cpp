@@ -22,23 +22,22 @@ constexpr int DEEP_PASSES = 4;
 
 LeastAction::LeastAction(const FoldedLattice &lattice)
     : geometry(lattice)
-    , s(new std::int64_t[lattice.cells()])   // uninitialised: untouched tails cost nothing
-    , u(new std::int64_t[lattice.cells()])
+    , sites(new Site[lattice.cells()])   // uninitialised: untouched tails cost nothing
 {
     const int w = geometry.width(), h = geometry.height();
     for (int y = -1; y <= h; ++y) {
         const std::uint32_t first = geometry.index(-1, y);
         for (int x = -1; x <= w; ++x) {
             const bool site = x >= 0 && x < w && y >= 0 && y < h;
-            s[first + std::uint32_t(x + 1)] = site ? 0 : EDGE_HEIGHT;
-            u[first + std::uint32_t(x + 1)] = 0;
+            sites[first + std::uint32_t(x + 1)].height = site ? 0 : EDGE_HEIGHT;
+            sites[first + std::uint32_t(x + 1)].odometer = 0;
         }
     }
 }
 
 std::size_t LeastAction::bytesFor(const FoldedLattice &lattice)
 {
-    return lattice.residentBytes(2 * sizeof(std::int64_t));
+    return lattice.residentBytes(sizeof(Site));
 }
 
 template <typename Visit>
@@ -67,13 +66,13 @@ static inline void forEachNeighbour(const FoldedLattice &lattice, std::uint32_t 
 
 void LeastAction::applyOdometer()
 {
-    std::int64_t *const heights = s.get();
+    Site *const site = sites.get();
     forEachSite([&](std::uint32_t cell) {
-        const std::int64_t topplings = u[cell];
+        const std::int64_t topplings = sites[cell].odometer;
         if (topplings == 0)
             return;
-        heights[cell] -= 4 * topplings;
-        forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { heights[to] += grains * topplings; });
+        site[cell].height -= 4 * topplings;
+        forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { site[to].height += grains * topplings; });
     });
 }
 
@@ -105,13 +104,12 @@ template <LeastAction::Direction direction>
 void LeastAction::relaxBand(Band &band, const ThreadTeam &team)
 {
     constexpr bool up = direction == Direction::Topple;
-    std::int64_t *const heights = s.get();
-    std::int64_t *const odometer = u.get();
+    Site *const site = sites.get();
     const std::uint32_t row = geometry.stride();
     while (!band.stack.empty()) {
         const std::uint32_t cell = band.stack.back();
         band.stack.pop_back();
-        const std::int64_t height = heights[cell];
+        const std::int64_t height = site[cell].height;
         if (!unstable<up>(height))
             continue;
         // All the topplings due at once: floor(h / 4), or ceil(-h / 4)
@@ -119,11 +117,11 @@ void LeastAction::relaxBand(Band &band, const ThreadTeam &team)
         // least that often, since it had at least 0 grains before it did).
         const std::int64_t times = up ? height >> 2 : (3 - height) >> 2;
         const std::int64_t given = up ? times : -times;
-        heights[cell] = height - 4 * given;
-        odometer[cell] += given;
+        site[cell].height = height - 4 * given;
+        site[cell].odometer += given;
         const auto receive = [&](std::uint32_t to, std::int64_t grains) {
-            const std::int64_t before = heights[to];
-            heights[to] = before + grains;
+            const std::int64_t before = site[to].height;
+            site[to].height = before + grains;
             if (!unstable<up>(before) && unstable<up>(before + grains))
                 band.stack.push_back(to);
         };
@@ -178,8 +176,8 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
     std::vector<std::int64_t> work(std::size_t(rows) + 1, 0);   // before each row, once summed
     team.forEachBlock(rows, [&](std::int64_t low, std::int64_t high) {
         for (std::int64_t y = low; y < high && !team.abandoned(); ++y) {
-            const std::int64_t *row = u.get() + geometry.index(0, int(y));
-            work[y + 1] = 1 + std::count_if(row, row + geometry.width(), [](std::int64_t t) { return t > 0; });
+            const Site *row = sites.get() + geometry.index(0, int(y));
+            work[y + 1] = 1 + std::count_if(row, row + geometry.width(), [](const Site &site) { return site.odometer > 0; });
         }
     });
     std::partial_sum(work.begin(), work.end(), work.begin());
@@ -231,9 +229,9 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
         if (batches == 0)
             return false;
         for (const auto &[cell, grains] : band.arrived) {
-            const std::int64_t before = s[cell];
-            s[cell] = before + grains;
-            if (!unstable<up>(before) && unstable<up>(s[cell]))
+            const std::int64_t before = sites[cell].height;
+            sites[cell].height = before + grains;
+            if (!unstable<up>(before) && unstable<up>(sites[cell].height))
                 band.stack.push_back(cell);
         }
         band.arrived.clear();
@@ -265,7 +263,7 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
             for (int b = member; b < count; b += team.size())
                 for (int y = firstRow[b]; y < firstRow[b + 1] && !team.abandoned(); ++y)
                     for (std::uint32_t cell = geometry.index(0, y), end = cell + std::uint32_t(geometry.width()); cell < end; ++cell)
-                        if (unstable<up>(s[cell]))
+                        if (unstable<up>(sites[cell].height))
                             bands[b].stack.push_back(cell);
             while (!team.abandoned()) {
                 const std::uint32_t seen = mail.load(std::memory_order_acquire);
@@ -302,18 +300,18 @@ std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queu
         if (team.abandoned())
             return {};
         for (std::uint32_t cell = geometry.index(0, y), end = cell + std::uint32_t(geometry.width()); cell < end; ++cell)
-            if (u[cell] > 0)
+            if (sites[cell].odometer > 0)
                 forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { need[to] = std::int8_t(need[to] + grains); });
     }
     for (int y = -1; y <= geometry.height(); ++y)
         for (int x = -1; x <= geometry.width(); ++x) {
             const std::uint32_t cell = geometry.index(x, y);
-            if (x < 0 || y < 0 || x == geometry.width() || y == geometry.height() || u[cell] == 0) {
+            if (x < 0 || y < 0 || x == geometry.width() || y == geometry.height() || sites[cell].odometer == 0) {
                 need[cell] = BURNT;
                 continue;
             }
             // A stable pile: 0 <= s <= 3, and at most 4 grains come in, so need fits a byte.
-            need[cell] = std::int8_t(need[cell] - s[cell]);
+            need[cell] = std::int8_t(need[cell] - sites[cell].height);
             if (need[cell] <= 0) {
                 need[cell] = BURNT;
                 queue.push_back(cell);
@@ -373,10 +371,10 @@ LeastAction::Work LeastAction::stabilise(ThreadTeam &team)
         // costs topplings all over the set.)
         const std::int64_t times = work.burningPasses < DEEP_PASSES ? 1 : work.burningPasses;
         for (const std::uint32_t cell : left) {
-            const std::int64_t untopplings = std::min(times, u[cell]);
-            s[cell] += 4 * untopplings;
-            u[cell] -= untopplings;
-            forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { s[to] -= grains * untopplings; });
+            const std::int64_t untopplings = std::min(times, sites[cell].odometer);
+            sites[cell].height += 4 * untopplings;
+            sites[cell].odometer -= untopplings;
+            forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { sites[to].height -= grains * untopplings; });
         }
         work.untopplings += relax<Direction::Untopple>(team);
         if (times > 1)

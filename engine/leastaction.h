@@ -51,10 +51,10 @@ public:
     // Bytes this holds for a lattice; the burning test adds one per cell.
     static std::size_t bytesFor(const FoldedLattice &lattice);
 
-    std::int64_t &height(int x, int y) { return s[geometry.index(x, y)]; }
-    std::int64_t height(int x, int y) const { return s[geometry.index(x, y)]; }
-    std::int64_t &odometer(int x, int y) { return u[geometry.index(x, y)]; }
-    std::int64_t odometer(int x, int y) const { return u[geometry.index(x, y)]; }
+    std::int64_t &height(int x, int y) { return sites[geometry.index(x, y)].height; }
+    std::int64_t height(int x, int y) const { return sites[geometry.index(x, y)].height; }
+    std::int64_t &odometer(int x, int y) { return sites[geometry.index(x, y)].odometer; }
+    std::int64_t odometer(int x, int y) const { return sites[geometry.index(x, y)].odometer; }
 
     // Heights += Lap odometer: lay the starting pile and a guess of the
     // odometer, call this once, then stabilise().
@@ -81,8 +81,13 @@ private:
     void forEachSite(Visit visit) const;
 
     FoldedLattice geometry;
+    // A site's height beside its odometer: a toppling reads the height and
+    // writes both, so they share a cache line.
+    struct Site {
+        std::int64_t height;
+        std::int64_t odometer;
+    };
     // Indexed by cell. An edge cell's height is far below 0 so that it
     // never topples nor untopples, its odometer 0 so that it never burns.
-    std::unique_ptr<std::int64_t[]> s;
-    std::unique_ptr<std::int64_t[]> u;
+    std::unique_ptr<Site[]> sites;
 };
