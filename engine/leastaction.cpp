@@ -29,8 +29,7 @@ LeastAction::LeastAction(const FoldedLattice &lattice)
         const std::uint32_t first = geometry.index(-1, y);
         for (int x = -1; x <= w; ++x) {
             const bool site = x >= 0 && x < w && y >= 0 && y < h;
-            sites[first + std::uint32_t(x + 1)].height = site ? 0 : EDGE_HEIGHT;
-            sites[first + std::uint32_t(x + 1)].odometer = 0;
+            sites[first + std::uint32_t(x + 1)] = {site ? 0 : EDGE_HEIGHT, 0};
         }
     }
 }
@@ -66,13 +65,12 @@ static inline void forEachNeighbour(const FoldedLattice &lattice, std::uint32_t 
 
 void LeastAction::applyOdometer()
 {
-    Site *const site = sites.get();
     forEachSite([&](std::uint32_t cell) {
         const std::int64_t topplings = sites[cell].odometer;
         if (topplings == 0)
             return;
-        site[cell].height -= 4 * topplings;
-        forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { site[to].height += grains * topplings; });
+        sites[cell].height -= 4 * topplings;
+        forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { sites[to].height += grains * topplings; });
     });
 }
 
