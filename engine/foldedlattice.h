@@ -58,11 +58,12 @@ public:
     int wholeY(int y) const { return wholeSide(h, yFold) - h + y; }
 
     // True where a toppling gives one grain to each of the four cells
-    // around: every site but those beside a folded edge. A grain given to
-    // an edge cell on the high sides is lost, and so on an open low side.
+    // around and all four are sites: every site but those on the lattice's
+    // border, where grains go to the sink or to a fold's images.
     bool plain(std::uint32_t cell) const
     {
-        return (cell & (stride() - 1)) > 2 && (cell >> rowShift) > 2;
+        const std::uint32_t column = cell & (stride() - 1), row = cell >> rowShift;   // each 1 past the site's
+        return column >= 3 && column < std::uint32_t(w) && row >= 3 && row < std::uint32_t(h);
     }
 
     // Visits the sites a toppling of `cell` gives grains to, with the grains

@@ -8,9 +8,6 @@
 
 namespace {
 
-// An edge cell's height: no number of grains given to it or taken from it
-// brings it to 0 (piles hold fewer than 2^61 grains).
-constexpr std::int64_t EDGE_HEIGHT = std::numeric_limits<std::int64_t>::min() / 2;
 constexpr std::int64_t POPS_BETWEEN_POLLS = 1 << 12;   // between looks at whether the team abandoned the task
 // Grains a band gives others before it stops to post them: what the bands
 // hold for each other stays small, and arrives while there is work for it.
@@ -22,21 +19,45 @@ constexpr int DEEP_PASSES = 4;
 
 LeastAction::LeastAction(const FoldedLattice &lattice)
     : geometry(lattice)
-    , sites(new Site[lattice.cells()])   // uninitialised: untouched tails cost nothing
+    , narrow(new Narrow[lattice.cells()])   // uninitialised: untouched tails cost nothing
 {
-    const int w = geometry.width(), h = geometry.height();
-    for (int y = -1; y <= h; ++y) {
-        const std::uint32_t first = geometry.index(-1, y);
-        for (int x = -1; x <= w; ++x) {
-            const bool site = x >= 0 && x < w && y >= 0 && y < h;
-            sites[first + std::uint32_t(x + 1)] = {site ? 0 : EDGE_HEIGHT, 0};
-        }
-    }
+    forEachCell([&](std::uint32_t cell) { narrow[cell] = {0, 0}; });
 }
 
-std::size_t LeastAction::bytesFor(const FoldedLattice &lattice)
+std::size_t LeastAction::bytesFor(const FoldedLattice &lattice, bool wide)
 {
-    return lattice.residentBytes(sizeof(Site));
+    return lattice.residentBytes(wide ? sizeof(Wide) : sizeof(Narrow));
+}
+
+void LeastAction::widen()
+{
+    if (wide)
+        return;
+    wide.reset(new Wide[geometry.cells()]);
+    forEachCell([&](std::uint32_t cell) { wide[cell] = {narrow[cell].height, narrow[cell].odometer}; });
+    narrow.reset();
+}
+
+void LeastAction::setHeightOf(std::uint32_t cell, std::int64_t grains)
+{
+    if (!holds(grains))
+        widen();
+    onSites([&](auto *sites) { sites[cell].height = decltype(sites->height)(grains); });
+}
+
+void LeastAction::setOdometer(int x, int y, std::int64_t topplings)
+{
+    if (!holds(topplings))
+        widen();
+    onSites([&](auto *sites) { sites[geometry.index(x, y)].odometer = decltype(sites->odometer)(topplings); });
+}
+
+template <typename Visit>
+void LeastAction::forEachCell(Visit visit) const
+{
+    for (int y = -1; y <= geometry.height(); ++y)
+        for (std::uint32_t cell = geometry.index(-1, y), end = cell + std::uint32_t(geometry.width() + 2); cell < end; ++cell)
+            visit(cell);
 }
 
 template <typename Visit>
@@ -47,8 +68,7 @@ void LeastAction::forEachSite(Visit visit) const
             visit(cell);
 }
 
-// The sites a toppling of `cell` gives grains to, with the grains each
-// takes; edge cells among them on the lattice's plain part.
+// The sites a toppling of `cell` gives grains to, with the grains each takes.
 template <typename Visit>
 static inline void forEachNeighbour(const FoldedLattice &lattice, std::uint32_t cell, Visit visit)
 {
@@ -63,14 +83,61 @@ static inline void forEachNeighbour(const FoldedLattice &lattice, std::uint32_t 
     }
 }
 
+// count += amount, or false and count untouched where a narrow count
+// would not hold the sum (a wide one always does: piles topple fewer than
+// 2^62 times).
+template <typename Count>
+static inline bool add(Count &count, std::int64_t amount)
+{
+    const std::int64_t sum = std::int64_t(count) + amount;
+    if (Count(sum) != sum)
+        return false;
+    count = Count(sum);
+    return true;
+}
+
+void LeastAction::give(std::uint32_t cell, std::int64_t times)
+{
+    const bool given = onSites([&](auto *sites) {
+        using Count = decltype(sites->height);
+        const auto holds = [](std::int64_t height) { return Count(height) == height; };
+        // Every height checked before any changes: a pile that cannot hold
+        // them is widened whole.
+        bool fits = holds(sites[cell].height - 4 * times);
+        forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { fits = fits && holds(sites[to].height + grains * times); });
+        if (!fits)
+            return false;
+        sites[cell].height = Count(sites[cell].height - 4 * times);
+        forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { sites[to].height = Count(sites[to].height + grains * times); });
+        return true;
+    });
+    if (!given) {
+        widen();
+        give(cell, times);
+    }
+}
+
+std::int64_t LeastAction::received(std::uint32_t cell) const
+{
+    const std::uint32_t row = geometry.stride();
+    if (geometry.plain(cell))
+        return at(cell - row).odometer + at(cell + 1).odometer + at(cell + row).odometer + at(cell - 1).odometer;
+    std::int64_t grains = 0;   // from the sites around and, across a fold, from itself
+    for (const std::uint32_t from : {cell - row, cell - 1, cell, cell + 1, cell + row})
+        if (const std::int64_t topplings = at(from).odometer; topplings != 0)
+            geometry.forEachNeighbour(from, [&](std::uint32_t to, int given) {
+                if (to == cell)
+                    grains += given * topplings;
+            });
+    return grains;
+}
+
 void LeastAction::applyOdometer()
 {
+    // Each height from the odometer alone, so that only the heights laid,
+    // not those on the way, need to fit.
     forEachSite([&](std::uint32_t cell) {
-        const std::int64_t topplings = sites[cell].odometer;
-        if (topplings == 0)
-            return;
-        sites[cell].height -= 4 * topplings;
-        forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { sites[to].height += grains * topplings; });
+        setHeightOf(cell, at(cell).height + received(cell) - 4 * at(cell).odometer);
     });
 }
 
@@ -92,18 +159,29 @@ struct alignas(64) LeastAction::Band {   // cache lines of its own: no false sha
     Grains outbox;
     std::int64_t pops = 0;
     Grains arrived;   // the last inbox taken, kept for its room
+    // Set when a narrow pile could not hold a count: the band stops, with
+    // the grains it could not give in `unheld`.
+    bool outgrown = false;
+    Grains unheld;
+    // Out of line: the toppling loop that calls it stays small.
+    [[gnu::noinline]] void outgrow(std::uint32_t cell, std::int64_t grains)
+    {
+        unheld.emplace_back(cell, grains);
+        outgrown = true;
+    }
     // Guarded by `posting`: the grains other bands gave it, in `batches` posts.
     alignas(64) std::mutex posting;   // away from what only its owner touches
     Grains inbox;
     std::int64_t batches = 0;
 };
 
-template <LeastAction::Direction direction>
-void LeastAction::relaxBand(Band &band, const ThreadTeam &team)
+template <LeastAction::Direction direction, typename Count>
+void LeastAction::relaxBand(Site<Count> *const site, Band &band, const ThreadTeam &team)
 {
     constexpr bool up = direction == Direction::Topple;
-    Site *const site = sites.get();
-    const std::uint32_t row = geometry.stride();
+    // A copy of its own: the compiler need not read it again after each store of a count.
+    const FoldedLattice lattice = geometry;
+    const std::uint32_t row = lattice.stride();
     while (!band.stack.empty()) {
         const std::uint32_t cell = band.stack.back();
         band.stack.pop_back();
@@ -115,29 +193,35 @@ void LeastAction::relaxBand(Band &band, const ThreadTeam &team)
         // least that often, since it had at least 0 grains before it did).
         const std::int64_t times = up ? height >> 2 : (3 - height) >> 2;
         const std::int64_t given = up ? times : -times;
-        site[cell].height = height - 4 * given;
-        site[cell].odometer += given;
-        const auto receive = [&](std::uint32_t to, std::int64_t grains) {
+        if (!add(site[cell].odometer, given)) [[unlikely]] {
+            band.outgrow(cell, 0);   // still unstable: the wide relaxation finds it
+            return;
+        }
+        site[cell].height = Count(height - 4 * given);
+        // Inlined (the compiler would not): four calls a toppling cost more than the toppling.
+        const auto receive = [&](std::uint32_t to, std::int64_t grains) __attribute__((always_inline)) {
             const std::int64_t before = site[to].height;
-            site[to].height = before + grains;
-            if (!unstable<up>(before) && unstable<up>(before + grains))
+            if (!add(site[to].height, grains)) [[unlikely]]
+                band.outgrow(to, grains);
+            else if (!unstable<up>(before) && unstable<up>(before + grains))
                 band.stack.push_back(to);
         };
-        if (geometry.plain(cell) && cell >= band.first + row && cell + row < band.end) {
+        if (lattice.plain(cell) && cell >= band.first + row && cell + row < band.end) {
             // Almost every toppling: four neighbours, all in the band.
             receive(cell - row, given);
             receive(cell + 1, given);
             receive(cell + row, given);
             receive(cell - 1, given);
         } else {
-            geometry.forEachNeighbour(cell, [&](std::uint32_t to, int grains) {
+            lattice.forEachNeighbour(cell, [&](std::uint32_t to, int grains) {
                 if (to < band.first || to >= band.end)
                     band.outbox.emplace_back(to, grains * given);
                 else
                     receive(to, grains * given);
             });
         }
-        if ((++band.pops % POPS_BETWEEN_POLLS == 0 && team.abandoned()) || band.outbox.size() >= GRAINS_A_POST)
+        if ((++band.pops % POPS_BETWEEN_POLLS == 0 && team.abandoned()) || band.outbox.size() >= GRAINS_A_POST
+            || band.outgrown)
             return;
     }
 }
@@ -161,6 +245,23 @@ static void sumByCell(std::vector<std::pair<std::uint32_t, std::int64_t>> &grain
 template <LeastAction::Direction direction>
 std::int64_t LeastAction::relax(ThreadTeam &team)
 {
+    std::int64_t pops = 0;
+    std::vector<std::pair<std::uint32_t, std::int64_t>> unheld;
+    if (narrow && relaxOn<direction>(narrow.get(), team, pops, unheld))
+        return pops;
+    if (narrow) {
+        widen();
+        for (const auto &[cell, grains] : unheld)
+            wide[cell].height += grains;
+    }
+    relaxOn<direction>(wide.get(), team, pops, unheld);
+    return pops;
+}
+
+template <LeastAction::Direction direction, typename Count>
+bool LeastAction::relaxOn(Site<Count> *const sites, ThreadTeam &team, std::int64_t &pops,
+                          std::vector<std::pair<std::uint32_t, std::int64_t>> &unheld)
+{
     constexpr bool up = direction == Direction::Topple;
     const int rows = geometry.height();
     // A whole number of bands a member, so that each has an equal share.
@@ -174,8 +275,8 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
     std::vector<std::int64_t> work(std::size_t(rows) + 1, 0);   // before each row, once summed
     team.forEachBlock(rows, [&](std::int64_t low, std::int64_t high) {
         for (std::int64_t y = low; y < high && !team.abandoned(); ++y) {
-            const Site *row = sites.get() + geometry.index(0, int(y));
-            work[y + 1] = 1 + std::count_if(row, row + geometry.width(), [](const Site &site) { return site.odometer > 0; });
+            const Site<Count> *row = sites + geometry.index(0, int(y));
+            work[y + 1] = 1 + std::count_if(row, row + geometry.width(), [](const Site<Count> &site) { return site.odometer > 0; });
         }
     });
     std::partial_sum(work.begin(), work.end(), work.begin());
@@ -204,6 +305,7 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
     // and when a member leaves (abandoned, or thrown out).
     std::atomic<std::int64_t> unsettled{count};
     std::atomic<std::uint32_t> mail{0};
+    std::atomic<bool> outgrown{false};   // a band's counts did: all stop
     const auto ring = [&] {
         mail.fetch_add(1, std::memory_order_release);
         mail.notify_all();
@@ -228,12 +330,19 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
             return false;
         for (const auto &[cell, grains] : band.arrived) {
             const std::int64_t before = sites[cell].height;
-            sites[cell].height = before + grains;
-            if (!unstable<up>(before) && unstable<up>(sites[cell].height))
+            if (!add(sites[cell].height, grains))
+                band.outgrow(cell, grains);
+            else if (!unstable<up>(before) && unstable<up>(before + grains)) {
                 band.stack.push_back(cell);
+            }
         }
         band.arrived.clear();
-        relaxBand<direction>(band, team);
+        if (!band.outgrown)
+            relaxBand<direction>(sites, band, team);
+        if (band.outgrown) {
+            outgrown.store(true, std::memory_order_relaxed);
+            ring();
+        }
         if (!band.stack.empty())   // it stopped to post: a post to itself brings it back
             post(band, band.outbox.end(), band.outbox.end());
         sumByCell(band.outbox);
@@ -263,7 +372,7 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
                     for (std::uint32_t cell = geometry.index(0, y), end = cell + std::uint32_t(geometry.width()); cell < end; ++cell)
                         if (unstable<up>(sites[cell].height))
                             bands[b].stack.push_back(cell);
-            while (!team.abandoned()) {
+            while (!team.abandoned() && !outgrown.load(std::memory_order_relaxed)) {
                 const std::uint32_t seen = mail.load(std::memory_order_acquire);
                 if (unsettled.load(std::memory_order_acquire) == 0)
                     return;
@@ -277,13 +386,21 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
             team.fail(std::current_exception());
         }
     });
-    std::int64_t pops = 0;
     for (int b = 0; b < count; ++b)
         pops += bands[b].pops;
-    return pops;
+    if (!outgrown)
+        return true;
+    // What no band has given yet: its own leftovers, and what others posted it.
+    for (int b = 0; b < count; ++b) {
+        unheld.insert(unheld.end(), bands[b].unheld.begin(), bands[b].unheld.end());
+        unheld.insert(unheld.end(), bands[b].inbox.begin(), bands[b].inbox.end());
+    }
+    return false;
 }
 
-std::vector<std::uint32_t> LeastAction::unburnt(std::vector<std::uint32_t> &queue, const ThreadTeam &team)
+template <typename Count>
+std::vector<std::uint32_t> LeastAction::unburnt(const Site<Count> *const sites, std::vector<std::uint32_t> &queue,
+                                                const ThreadTeam &team) const
 {
     // need: the grains a toppling of its toppled neighbours that have not
     // burnt would give a site, less its height; a site burns at 0 or less
@@ -355,7 +472,7 @@ LeastAction::Work LeastAction::stabilise(ThreadTeam &team)
         // On one member, so that the caller's thread keeps watching for a stop.
         team.run([&](int member) {
             if (member == 0)
-                left = unburnt(queue, team);   // empty if abandoned, when run() throws
+                left = onSites([&](const auto *sites) { return unburnt(sites, queue, team); });   // empty if abandoned, when run() throws
         });
         if (left.empty())
             return work;
@@ -369,10 +486,9 @@ LeastAction::Work LeastAction::stabilise(ThreadTeam &team)
         // costs topplings all over the set.)
         const std::int64_t times = work.burningPasses < DEEP_PASSES ? 1 : work.burningPasses;
         for (const std::uint32_t cell : left) {
-            const std::int64_t untopplings = std::min(times, sites[cell].odometer);
-            sites[cell].height += 4 * untopplings;
-            sites[cell].odometer -= untopplings;
-            forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { sites[to].height -= grains * untopplings; });
+            const std::int64_t untopplings = std::min(times, at(cell).odometer);
+            give(cell, -untopplings);
+            onSites([&](auto *sites) { sites[cell].odometer -= decltype(sites->odometer)(untopplings); });
         }
         work.untopplings += relax<Direction::Untopple>(team);
         if (times > 1)

@@ -23,8 +23,10 @@
 // A guess too low costs only the missing topplings, one too high a burning
 // pass for each grain of excess: guesses should err low.
 //
-// Heights and the odometer are 64-bit: the odometer of 2^32 grains on one
-// site reaches 10^10.
+// Heights and the odometer are held in 32 bits while they fit, which halves
+// the memory a toppling moves, and in 64 bits from the first that does not
+// (the odometer of 2^32 grains on one site reaches 10^10): a pile widens
+// itself, wherever the count grows, and comes out the same.
 class LeastAction
 {
 public:
@@ -48,13 +50,20 @@ public:
     // The bands of rows a lattice of `rows` is relaxed in at most: the
     // threads that can work on it.
     static int bandsFor(int rows) { return std::max(1, rows / ROWS_A_BAND); }
-    // Bytes this holds for a lattice; the burning test adds one per cell.
-    static std::size_t bytesFor(const FoldedLattice &lattice);
+    // Bytes this holds for a lattice, narrow or widened at once (one that
+    // widens later holds both for a moment); the burning test adds one per cell.
+    static std::size_t bytesFor(const FoldedLattice &lattice, bool wide = false);
 
-    std::int64_t &height(int x, int y) { return sites[geometry.index(x, y)].height; }
-    std::int64_t height(int x, int y) const { return sites[geometry.index(x, y)].height; }
-    std::int64_t &odometer(int x, int y) { return sites[geometry.index(x, y)].odometer; }
-    std::int64_t odometer(int x, int y) const { return sites[geometry.index(x, y)].odometer; }
+    std::int64_t height(int x, int y) const { return at(geometry.index(x, y)).height; }
+    std::int64_t odometer(int x, int y) const { return at(geometry.index(x, y)).odometer; }
+    // Widen the pile where the value needs it: not from many threads at once.
+    void setHeight(int x, int y, std::int64_t grains) { setHeightOf(geometry.index(x, y), grains); }
+    void setOdometer(int x, int y, std::int64_t topplings);
+    // For many threads setting at once: false where a value needs the pile
+    // widened first.
+    bool holds(std::int64_t value) const { return wide || fitsNarrow(value); }
+    void widen();   // its counts in 64 bits from now on
+    bool isWide() const { return bool(wide); }
 
     // Heights += Lap odometer: lay the starting pile and a guess of the
     // odometer, call this once, then stabilise().
@@ -71,23 +80,54 @@ private:
     static constexpr int BANDS_A_MEMBER = 4;  // enough to share smoothly varying work evenly
     enum class Direction { Topple, Untopple };
     struct Band;
+    template <typename Count>
+    struct Site {
+        Count height;
+        Count odometer;
+    };
+    using Narrow = Site<std::int32_t>;
+    using Wide = Site<std::int64_t>;
+    static bool fitsNarrow(std::int64_t value) { return value == std::int32_t(value); }
+    Wide at(std::uint32_t cell) const
+    {
+        return wide ? wide[cell] : Wide{narrow[cell].height, narrow[cell].odometer};
+    }
+    void setHeightOf(std::uint32_t cell, std::int64_t grains);
+    // The sites as they are held, for work written once for both widths.
+    template <typename Work>
+    decltype(auto) onSites(Work work) { return wide ? work(wide.get()) : work(narrow.get()); }
+    template <typename Work>
+    decltype(auto) onSites(Work work) const { return wide ? work(wide.get()) : work(narrow.get()); }
+
+    // The grains the odometers of the sites around give a site.
+    std::int64_t received(std::uint32_t cell) const;
+    // The grains `times` topplings of a site give its neighbours (negative:
+    // untopplings take), outside a relaxation; its odometer is the caller's.
+    // Widens the pile first if a height would not fit.
+    void give(std::uint32_t cell, std::int64_t times);
     template <Direction direction>
     std::int64_t relax(ThreadTeam &team);
-    template <Direction direction>
-    void relaxBand(Band &band, const ThreadTeam &team);
+    // False if a narrow pile's counts outgrew it: `unsettled` then holds
+    // the grains not yet given, to be given once it is wide.
+    template <Direction direction, typename Count>
+    bool relaxOn(Site<Count> *sites, ThreadTeam &team, std::int64_t &pops,
+                 std::vector<std::pair<std::uint32_t, std::int64_t>> &unsettled);
+    template <Direction direction, typename Count>
+    void relaxBand(Site<Count> *sites, Band &band, const ThreadTeam &team);
     // The toppled sites that do not burn: empty when the odometer is least.
-    std::vector<std::uint32_t> unburnt(std::vector<std::uint32_t> &queue, const ThreadTeam &team);
+    template <typename Count>
+    std::vector<std::uint32_t> unburnt(const Site<Count> *sites, std::vector<std::uint32_t> &queue,
+                                       const ThreadTeam &team) const;
     template <typename Visit>
     void forEachSite(Visit visit) const;
+    template <typename Visit>
+    void forEachCell(Visit visit) const;   // the sites and the edge around them
 
     FoldedLattice geometry;
     // A site's height beside its odometer: a toppling reads the height and
-    // writes both, so they share a cache line.
-    struct Site {
-        std::int64_t height;
-        std::int64_t odometer;
-    };
-    // Indexed by cell. An edge cell's height is far below 0 so that it
-    // never topples nor untopples, its odometer 0 so that it never burns.
-    std::unique_ptr<Site[]> sites;
+    // writes both, so they share a cache line. Indexed by cell; one of the
+    // two is held. An edge cell holds 0 grains and topplings: no toppling
+    // gives it grains, and it counts as burnt.
+    std::unique_ptr<Narrow[]> narrow;
+    std::unique_ptr<Wide[]> wide;
 };

@@ -1,6 +1,7 @@
 #include "multiscaleguess.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 MultiscaleGuess::Field::Field(const FoldedLattice &lattice)
@@ -86,14 +87,23 @@ void MultiscaleGuess::lay(LeastAction &pile, ThreadTeam &team,
                           const std::function<double(int, int, double)> &guess) const
 {
     const int width = pile.lattice().width();
+    std::atomic<bool> outgrown{false};   // a value the pile cannot hold as it is
     team.forEachBlock(pile.lattice().height(), [&](std::int64_t first, std::int64_t end) {
         for (int y = int(first); y < int(end) && !team.abandoned(); ++y)
             for (int x = 0; x < width; ++x) {
                 double smooth = 0;
                 const double at = value(x, y, smooth) ? guess(x, y, smooth) : 0;
-                pile.odometer(x, y) = at > 0 ? std::int64_t(at) : 0;
+                const std::int64_t topplings = at > 0 ? std::int64_t(at) : 0;
+                if (pile.holds(topplings))
+                    pile.setOdometer(x, y, topplings);
+                else
+                    outgrown.store(true, std::memory_order_relaxed);
             }
     });
+    if (outgrown) {   // widened here, on one thread, and laid again
+        pile.widen();
+        lay(pile, team, guess);
+    }
 }
 
 MultiscaleGuess::Error MultiscaleGuess::error(const LeastAction &solved,

@@ -28,6 +28,10 @@ constexpr double ANY_MARGIN_GROWTH = 3;
 // less than a margin that covers them would cost everywhere else.
 constexpr double CENTRE_MARGIN_GROWTH = 3.5;
 
+// Up to these the centre pile's counts fit in 32 bits: the centre topples
+// about 1.7 n times at 2^30 grains, and 2^31 times from about 1.25 x 10^9.
+constexpr std::uint64_t NARROW_CENTRE_GRAINS = std::uint64_t(1) << 30;
+
 // The stored sites from the centre that n grains need: the pile's radius is
 // about sqrt(n / (2.1 pi)), its mean height about 2.1. A quadrant too small
 // is found out (a site on its edge toppled) and grown.
@@ -66,7 +70,9 @@ Solved centreQuadrant(std::uint64_t grains, const PotentialKernel &kernel, Resol
     }
     for (int side = centreSide(grains);; side += side / 8 + 1) {
         auto pile = std::make_unique<LeastAction>(FoldedLattice(side, side, Fold::ThroughSites, Fold::ThroughSites));
-        pile->height(0, 0) = std::int64_t(grains);
+        if (grains > NARROW_CENTRE_GRAINS)
+            pile->widen();   // now, before it holds anything, not later beside a copy
+        pile->setHeight(0, 0, std::int64_t(grains));
         Solved solved;
         if (coarse) {
             // a grows as (2/pi) ln r: halving r lowers n a / 4 by n ln 2 / (2 pi).
@@ -115,7 +121,7 @@ Solved identityQuadrant(int L, ResolutionLadder &ladder)
     for (int y = 0; y < lattice.height(); ++y)
         for (int x = 0; x < lattice.width(); ++x) {
             const std::int64_t i = lattice.wholeX(x) + 1, j = lattice.wholeY(y) + 1;
-            pile->height(x, y) = 4 + ((i == 1) + (i == L)) * parabola(L, j) + ((j == 1) + (j == L)) * parabola(L, i);
+            pile->setHeight(x, y, 4 + ((i == 1) + (i == L)) * parabola(L, j) + ((j == 1) + (j == L)) * parabola(L, i));
         }
     if (!coarse)
         return ladder.solve(std::move(pile));
@@ -154,7 +160,7 @@ Solved anyPile(const FoldedLattice &lattice, const std::vector<std::int64_t> &he
     auto pile = std::make_unique<LeastAction>(lattice);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            pile->height(x, y) = heights[std::size_t(y) * std::size_t(width) + std::size_t(x)];
+            pile->setHeight(x, y, heights[std::size_t(y) * std::size_t(width) + std::size_t(x)]);
     if (std::min(lattice.wholeWidth(), lattice.wholeHeight()) < 2 * BASE_SIDE)
         return ladder.solve(std::move(pile));
     const Blocks columns = Blocks::of(width, lattice.foldX()), rows = Blocks::of(height, lattice.foldY());
@@ -221,10 +227,10 @@ int levelsOfPile(const FoldedLattice &lattice)
 }
 
 // The bytes a stabilisation on `lattice` needs, with its result on `whole` sites.
-std::size_t bytesOf(const FoldedLattice &lattice, std::size_t whole, bool odometer)
+std::size_t bytesOf(const FoldedLattice &lattice, std::size_t whole, bool odometer, bool wide = false)
 {
     const std::size_t sites = std::size_t(lattice.width()) * lattice.height();
-    return LeastAction::bytesFor(lattice) + lattice.residentBytes(1)   // the pile, the burning test
+    return LeastAction::bytesFor(lattice, wide) + lattice.residentBytes(1)   // the pile, the burning test
            + sites * sizeof(std::uint32_t)                              // the stack, at its fullest
            + whole * (1 + (odometer ? sizeof(std::int64_t) : 0));       // the result
 }
@@ -238,7 +244,7 @@ std::size_t PileBuilder::centreBytes(std::uint64_t grains, bool odometer)
     // odometer its guess is read from, and the excess its margin is.
     const std::size_t fields = 2 * std::size_t(side / 2 + 2) * (side / 2 + 2) * sizeof(double);
     return bytesOf(FoldedLattice(side, side, Fold::ThroughSites, Fold::ThroughSites),
-                   std::size_t(2 * side - 1) * (2 * side - 1), odometer)
+                   std::size_t(2 * side - 1) * (2 * side - 1), odometer, grains > NARROW_CENTRE_GRAINS)
            + fields;
 }
 
@@ -246,10 +252,7 @@ std::size_t PileBuilder::identityBytes(int side, bool odometer)
 {
     const int stored = (side + 1) / 2;
     const std::size_t field = std::size_t(stored / 2 + 2) * (stored / 2 + 2) * sizeof(double);
-    // The coarser resolution's pile is still held while the guess is laid
-    // (measured: without it the estimate ran 10-20 % low).
-    const std::size_t coarser = LeastAction::bytesFor(FoldedLattice(std::max(1, stored / 2), std::max(1, stored / 2)));
-    return bytesOf(FoldedLattice(stored, stored), std::size_t(side) * side, odometer) + field + coarser;
+    return bytesOf(FoldedLattice(stored, stored), std::size_t(side) * side, odometer) + field;
 }
 
 std::size_t PileBuilder::pileBytes(int width, int height, bool odometer)

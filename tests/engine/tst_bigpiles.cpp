@@ -200,22 +200,22 @@ private slots:
             LeastAction pile{FoldedLattice(L, L)};
             for (int y = 0; y < L; ++y)
                 for (int x = 0; x < L; ++x) {
-                    pile.height(x, y) = start[std::size_t(y) * L + x];
+                    pile.setHeight(x, y, start[std::size_t(y) * L + x]);
                     const std::int64_t far = std::int64_t(1) << 40;
                     const std::int64_t guessed[] = {0, 100000, x == 3 && y == 5 ? far : 0, std::int64_t(random() % 5000),
                                                     0};
-                    pile.odometer(x, y) = guessed[guess];
+                    pile.setOdometer(x, y, guessed[guess]);
                 }
             if (guess == 4) {   // half the least odometer, from a first solve
                 LeastAction first{FoldedLattice(L, L)};
                 for (int y = 0; y < L; ++y)
                     for (int x = 0; x < L; ++x)
-                        first.height(x, y) = start[std::size_t(y) * L + x];
+                        first.setHeight(x, y, start[std::size_t(y) * L + x]);
                 first.applyOdometer();
                 first.stabilise();
                 for (int y = 0; y < L; ++y)
                     for (int x = 0; x < L; ++x)
-                        pile.odometer(x, y) = first.odometer(x, y) / 2;
+                        pile.setOdometer(x, y, first.odometer(x, y) / 2);
             }
             pile.applyOdometer();
             pile.stabilise({}, 2);
@@ -233,13 +233,93 @@ private slots:
         }
     }
 
+    // A pile made to have a known odometer v past 32 bits: s = 3 - Lap v,
+    // whose least odometer is v (any less would leave a site above 3).
+    // Wherever its counts outgrow 32 bits, the pile widens and ends all 3s.
+    void countsPast32BitsWidenThePileAndChangeNothing()
+    {
+        const int W = 16, H = 130;   // two bands of rows: two threads
+        const auto v = [&](int x, int y) -> std::int64_t {
+            return x < 0 || y < 0 || x >= W || y >= H ? 0 : std::int64_t(6953) * (x + 1) * (W - x) * (y + 1) * (H - y);
+        };
+        const std::int64_t narrowest = std::numeric_limits<std::int32_t>::max();
+        QVERIFY(v(W / 2, H / 2) > narrowest);
+        // The pile solved from a guess of its odometer, and whether it was wide once laid.
+        const auto solve = [&](const std::function<std::int64_t(std::int64_t)> &guess, bool wideFromTheStart) {
+            auto pile = std::make_unique<LeastAction>(FoldedLattice(W, H));
+            if (wideFromTheStart)
+                pile->widen();
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) {
+                    pile->setHeight(x, y, 3 - (v(x - 1, y) + v(x + 1, y) + v(x, y - 1) + v(x, y + 1) - 4 * v(x, y)));
+                    pile->setOdometer(x, y, guess(v(x, y)));
+                }
+            pile->applyOdometer();
+            const bool wideWhenLaid = pile->isWide();
+            pile->stabilise({}, 2);
+            return std::pair(std::move(pile), wideWhenLaid);
+        };
+        const auto belowAndNarrow = [&](std::int64_t u) { return std::max<std::int64_t>(0, std::min(u, narrowest) - 1); };
+        const auto [reached, wasWide] = solve(belowAndNarrow, false);
+        QVERIFY(!wasWide);   // it widened as it toppled
+        const auto [held, heldWide] = solve(belowAndNarrow, true);
+        const auto [set, setWide] = solve([](std::int64_t u) { return u; }, false);
+        QVERIFY(heldWide && setWide);
+        for (const auto &pile : {reached.get(), held.get(), set.get()}) {
+            QVERIFY(pile->isWide());
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) {
+                    QCOMPARE(pile->height(x, y), std::int64_t(3));
+                    QCOMPARE(pile->odometer(x, y), v(x, y));
+                }
+        }
+    }
+
+    // Heights past 32 bits: reached as grains arrive, in a band and from
+    // the next one (on one thread, the other band stops before it takes
+    // them), or laid by a guess. The pile, a column with the sink on both
+    // sides, comes out as the one held wide from the start.
+    void heightsPast32BitsWidenThePileAndChangeNothing()
+    {
+        const int H = 130;   // rows 0-64 in one band, 65-129 in the other
+        const std::int64_t narrowest = std::numeric_limits<std::int32_t>::max();
+        const auto solve = [&](const std::function<void(LeastAction &)> &prepare, int threads = 2) {
+            auto pile = std::make_unique<LeastAction>(FoldedLattice(1, H));
+            // Rows 64 and 101 are relaxed first and give their neighbours more than they hold.
+            for (const auto &[y, grains] : {std::pair(63, narrowest), {64, std::int64_t(1) << 30}, {65, narrowest},
+                                            {100, narrowest}, {101, std::int64_t(1) << 30}})
+                pile->setHeight(0, y, grains);
+            prepare(*pile);
+            pile->applyOdometer();
+            pile->stabilise({}, threads);
+            return pile;
+        };
+        const auto held = solve([](LeastAction &pile) { pile.widen(); });
+        const auto reached = solve([](LeastAction &) {});
+        const auto reachedOnOne = solve([](LeastAction &) {}, 1);
+        const auto laid = solve([](LeastAction &pile) { pile.setOdometer(0, 10, (std::int64_t(1) << 29) + 1); });
+        const auto u = [&](int y) { return y < 0 || y >= H ? 0 : held->odometer(0, y); };
+        std::int64_t grains = 0;
+        for (int y = 0; y < H; ++y) {
+            const std::int64_t z = held->height(0, y);
+            QVERIFY(z >= 0 && z <= 3);
+            grains += z - u(y - 1) - u(y + 1) + 4 * u(y);   // what it started with
+            for (const auto &other : {reached.get(), reachedOnOne.get(), laid.get()}) {
+                QVERIFY(other->isWide());
+                QCOMPARE(other->height(0, y), z);
+                QCOMPARE(other->odometer(0, y), u(y));
+            }
+        }
+        QCOMPARE(grains, 3 * narrowest + (std::int64_t(1) << 31));
+    }
+
     // A guess's error, as the resolutions report it: above counts sites that
     // never toppled, where a guess above 0 is an overshoot too.
     void aGuessesErrorCountsTheSitesThatNeverToppled()
     {
         const FoldedLattice lattice(21, 21);
         LeastAction pile(lattice);
-        pile.height(10, 10) = 300;
+        pile.setHeight(10, 10, 300);
         pile.stabilise();
         QCOMPARE(pile.odometer(0, 0), 0);
         const MultiscaleGuess::Field field(lattice);
@@ -303,7 +383,7 @@ private slots:
         for (LeastAction *pile : {coarse.get(), fine.get()})
             for (int y = 0; y < pile->lattice().height(); ++y)
                 for (int x = 0; x < pile->lattice().width(); ++x)
-                    pile->height(x, y) = 6;
+                    pile->setHeight(x, y, 6);
         const ResolutionLadder::Solved below = ladder.solve(std::move(coarse));
         MultiscaleGuess::Field field(below.pile->lattice());
         for (int y = 0; y < 10; ++y)
