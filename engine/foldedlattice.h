@@ -59,7 +59,8 @@ public:
 
     // True where a toppling gives one grain to each of the four cells
     // around and all four are sites: every site but those on the lattice's
-    // border, where grains go to the sink or to a fold's images.
+    // border, where grains go to the sink or to a fold's images, and those
+    // next to the low border (a fold through sites doubles what they give).
     bool plain(std::uint32_t cell) const
     {
         const std::uint32_t column = cell & (stride() - 1), row = cell >> rowShift;   // each 1 past the site's

@@ -253,8 +253,9 @@ std::int64_t LeastAction::relax(ThreadTeam &team)
         widen();
         for (const auto &[cell, grains] : unheld)
             wide[cell].height += grains;
+        unheld.clear();
     }
-    relaxOn<direction>(wide.get(), team, pops, unheld);
+    relaxOn<direction>(wide.get(), team, pops, unheld);   // wide: it holds every count
     return pops;
 }
 
@@ -332,9 +333,8 @@ bool LeastAction::relaxOn(Site<Count> *const sites, ThreadTeam &team, std::int64
             const std::int64_t before = sites[cell].height;
             if (!add(sites[cell].height, grains))
                 band.outgrow(cell, grains);
-            else if (!unstable<up>(before) && unstable<up>(before + grains)) {
+            else if (!unstable<up>(before) && unstable<up>(before + grains))
                 band.stack.push_back(cell);
-            }
         }
         band.arrived.clear();
         if (!band.outgrown)
@@ -372,12 +372,14 @@ bool LeastAction::relaxOn(Site<Count> *const sites, ThreadTeam &team, std::int64
                     for (std::uint32_t cell = geometry.index(0, y), end = cell + std::uint32_t(geometry.width()); cell < end; ++cell)
                         if (unstable<up>(sites[cell].height))
                             bands[b].stack.push_back(cell);
-            while (!team.abandoned() && !outgrown.load(std::memory_order_relaxed)) {
+            for (;;) {
+                // The mail first: what changed after it wakes the wait below.
                 const std::uint32_t seen = mail.load(std::memory_order_acquire);
-                if (unsettled.load(std::memory_order_acquire) == 0)
+                if (team.abandoned() || outgrown.load(std::memory_order_relaxed)
+                    || unsettled.load(std::memory_order_acquire) == 0)
                     return;
                 bool settled = false;
-                for (int b = member; b < count; b += team.size())
+                for (int b = member; b < count && !outgrown.load(std::memory_order_relaxed); b += team.size())
                     settled |= settle(bands[b]);
                 if (!settled)
                     mail.wait(seen, std::memory_order_acquire);

@@ -107,11 +107,11 @@ private:
     void give(std::uint32_t cell, std::int64_t times);
     template <Direction direction>
     std::int64_t relax(ThreadTeam &team);
-    // False if a narrow pile's counts outgrew it: `unsettled` then holds
-    // the grains not yet given, to be given once it is wide.
+    // False if a narrow pile's counts outgrew it: `unheld` then holds the
+    // grains not yet given, to be given once it is wide.
     template <Direction direction, typename Count>
     bool relaxOn(Site<Count> *sites, ThreadTeam &team, std::int64_t &pops,
-                 std::vector<std::pair<std::uint32_t, std::int64_t>> &unsettled);
+                 std::vector<std::pair<std::uint32_t, std::int64_t>> &unheld);
     template <Direction direction, typename Count>
     void relaxBand(Site<Count> *sites, Band &band, const ThreadTeam &team);
     // The toppled sites that do not burn: empty when the odometer is least.
