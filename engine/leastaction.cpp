@@ -83,14 +83,12 @@ static inline void forEachNeighbour(const FoldedLattice &lattice, std::uint32_t 
     }
 }
 
-// count += amount, or false and count untouched where a narrow count
-// would not hold the sum (a wide one always does: piles topple fewer than
-// 2^62 times).
+// count += amount, or false and count untouched where it would not hold the sum.
 template <typename Count>
-static inline bool add(Count &count, std::int64_t amount)
+bool LeastAction::add(Count &count, std::int64_t amount)
 {
     const std::int64_t sum = std::int64_t(count) + amount;
-    if (Count(sum) != sum)
+    if (!fits<Count>(sum))
         return false;
     count = Count(sum);
     return true;
@@ -100,12 +98,11 @@ void LeastAction::give(std::uint32_t cell, std::int64_t times)
 {
     const bool given = onSites([&](auto *sites) {
         using Count = decltype(sites->height);
-        const auto holds = [](std::int64_t height) { return Count(height) == height; };
         // Every height checked before any changes: a pile that cannot hold
         // them is widened whole.
-        bool fits = holds(sites[cell].height - 4 * times);
-        forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { fits = fits && holds(sites[to].height + grains * times); });
-        if (!fits)
+        bool held = fits<Count>(sites[cell].height - 4 * times);
+        forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { held = held && fits<Count>(sites[to].height + grains * times); });
+        if (!held)
             return false;
         sites[cell].height = Count(sites[cell].height - 4 * times);
         forEachNeighbour(geometry, cell, [&](std::uint32_t to, int grains) { sites[to].height = Count(sites[to].height + grains * times); });

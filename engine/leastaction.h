@@ -61,7 +61,7 @@ public:
     void setOdometer(int x, int y, std::int64_t topplings);
     // For many threads setting at once: false where a value needs the pile
     // widened first.
-    bool holds(std::int64_t value) const { return wide || fitsNarrow(value); }
+    bool holds(std::int64_t value) const { return wide || fits<std::int32_t>(value); }
     void widen();   // its counts in 64 bits from now on
     bool isWide() const { return bool(wide); }
 
@@ -87,7 +87,12 @@ private:
     };
     using Narrow = Site<std::int32_t>;
     using Wide = Site<std::int64_t>;
-    static bool fitsNarrow(std::int64_t value) { return value == std::int32_t(value); }
+    // Whether a count of this width holds the value (a wide one always does:
+    // piles topple fewer than 2^62 times).
+    template <typename Count>
+    static bool fits(std::int64_t value) { return value == Count(value); }
+    template <typename Count>
+    static inline bool add(Count &count, std::int64_t amount);
     Wide at(std::uint32_t cell) const
     {
         return wide ? wide[cell] : Wide{narrow[cell].height, narrow[cell].odometer};
